@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// One system video source, in the order the system lists them.
+struct CaptureDevice {
+  std::string friendly_name;
+  // The GStreamer description of its source element; empty for a device the
+  // monitor found (it is made through the monitor's own device object).
+  std::string source_description;
+  // False when the source element cannot be made: such a device is listed but
+  // never offered, and keeps its place in the numbering.
+  bool openable = false;
+};
+
+// The system's capture devices. A fake stands in for it in tests.
+class CaptureDeviceSource {
+ public:
+  virtual ~CaptureDeviceSource() = default;
+  virtual std::vector<CaptureDevice> Devices() = 0;
+};
+
+// Video sources of the GStreamer device monitor (class "Video/Source"), then
+// the sources listed one per line in STEREO_CAPTURE_SOURCES.
+std::unique_ptr<CaptureDeviceSource> SystemCaptureDevices();
+
+// The non-empty lines of a STEREO_CAPTURE_SOURCES value.
+std::vector<std::string> SplitSourceList(const std::string& text);
+
+}  // namespace platform
