@@ -1,0 +1,3 @@
+#include "filters/mainwindow_link.h"
+
+TMainWindowLink* MainWindow = nullptr;
