@@ -15,13 +15,8 @@ class AssertionFailure : public std::logic_error {
   using std::logic_error::logic_error;
 };
 
-inline CvSize cvSize(int width, int height) { return CvSize{width, height}; }
-inline CvPoint3D32f cvPoint3D32f(float x, float y, float z) { return CvPoint3D32f{x, y, z}; }
-inline CvScalar cvScalarAll(double value) { return CvScalar{{value, value, value, value}}; }
-
-constexpr int CV_MAT_CN(int type) { return ((type & 24) >> 3) + 1; }
-constexpr int CV_MAT_DEPTH(int type) { return type & 7; }
-constexpr int CV_ELEM_SIZE(int type) { return CV_MAT_CN(type) << ((0xBA50 >> (2 * CV_MAT_DEPTH(type))) & 3); }
+// cvSize, cvPoint3D32f, cvScalarAll and the element-type macros CV_MAT_CN,
+// CV_MAT_DEPTH and CV_ELEM_SIZE are OpenCV's own (types_c.h, cvdef.h).
 
 // A header on the heap over the caller's buffer, which it does not own.
 // Free it with ReleaseMat.
