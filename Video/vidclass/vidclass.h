@@ -1,0 +1,174 @@
+#pragma once
+
+// Frame sources: the device base with its capture thread, and the enumeration
+// of every source that can be opened.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Video/vidclass/ipl.h"
+#include "platform/capture_devices.h"
+#include "platform/frame_event.h"
+#include "platform/window_handle.h"
+
+// Device ids kept beside each entry of the source lists.
+inline constexpr int32_t kCaptureDeviceIdBase = 1000;
+inline constexpr int32_t kFalconDeviceId = 2000;
+inline constexpr int32_t kUEyeDeviceIdBase = 3000;
+
+// Frame-ready messages of the first and the second source.
+inline constexpr uint32_t kFirstSourceMessage = 2024;
+inline constexpr uint32_t kSecondSourceMessage = 2025;
+
+// The capture thread waits this long for a frame before it looks at its
+// terminate flag again.
+inline constexpr int kFrameWaitTimeoutMs = 1000;
+
+struct ValueRange {
+  double Minimum = 0.0;
+  double Maximum = 0.0;
+  double Increment = 0.0;
+};
+
+class tVideoDevice;
+
+// One capture thread per device: waits for the device's frames and announces
+// each one. The thread never waits for the user-interface thread.
+class TVideoThread {
+ public:
+  enum class Start { Running, Suspended };
+
+  TVideoThread(tVideoDevice* device, Start start);
+  ~TVideoThread();  // ends the thread
+  TVideoThread(const TVideoThread&) = delete;
+  TVideoThread& operator=(const TVideoThread&) = delete;
+
+  // Lets a thread created suspended run; does nothing once running or ended.
+  void Release();
+  // Sets the terminate flag, wakes the wait and joins. A frame that arrived
+  // just before is not announced. Safe to call more than once.
+  void Terminate();
+
+  tVideoDevice* const Device;
+  // Each device has its own event: a frame of one camera never wakes the
+  // capture thread of another.
+  platform::FrameEvent FrameEvent;
+
+ private:
+  void Run();
+
+  std::atomic<bool> terminate_{false};
+  bool ended_ = false;
+  std::thread thread_;
+};
+
+class tVideoDevice {
+ public:
+  using Callback = void (*)();
+
+  tVideoDevice() = default;
+  virtual ~tVideoDevice();
+  tVideoDevice(const tVideoDevice&) = delete;
+  tVideoDevice& operator=(const tVideoDevice&) = delete;
+
+  virtual void SetTriggerMode(bool on);
+  virtual void SetFrameRate(double fps);
+  virtual void SetExposure(double ms);
+  virtual void GetExposureRange(ValueRange& range);
+  // Null when the device offers no modes.
+  virtual std::vector<std::string>* GetModeList();
+  virtual void GetFrameRateRange(ValueRange& range);
+  virtual void SetBrightness(double value);
+  virtual void SetContrast(double value);
+  virtual void SetSpareValue(double value);
+  virtual void Init(uint32_t messageNumber);
+  virtual void Start();
+  virtual void Stop();
+  virtual void Trigger();
+  // Waits on the thread's frame event for at most kFrameWaitTimeoutMs.
+  virtual platform::WaitResult WaitForFrame();
+  // Calls FrameCallback, then posts MessageNumber to WindowHandle (0: posts
+  // nothing). Runs on the capture thread.
+  virtual void FrameReady();
+  virtual void SetImagePos(int32_t x, int32_t y);
+
+  uint32_t Handle = 0;
+  platform::WindowHandle WindowHandle = nullptr;
+  char* ImageMemory = nullptr;
+  bool TriggerMode = false;
+  std::unique_ptr<TVideoThread> Thread;
+  double FrameRate = 0.0;
+  double Exposure = 0.0;
+  double Brightness = 0.0;
+  double Contrast = 0.0;
+  double SpareValue = 0.0;
+  // Written by Trigger, which the trigger timer calls from its own thread.
+  std::atomic<int32_t> LastResult{0};
+  IplImage* Image = nullptr;
+  int32_t State = -1;
+  // Read by the capture thread.
+  std::atomic<uint32_t> MessageNumber{0};
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int32_t Channels = 0;
+  std::vector<std::string> Inputs;
+  std::vector<std::string> Log;
+  // Set by the user-interface thread, called on the capture thread.
+  std::atomic<Callback> FrameCallback{nullptr};
+
+ protected:
+  // Creates the capture thread bound to this device. Kinds call it from their
+  // constructor once everything the thread reads is in place.
+  void CreateThread(TVideoThread::Start start);
+  // Ends the capture thread. Every kind calls it in its own destructor, so the
+  // thread never runs a virtual of a part that is already destroyed.
+  void EndThread();
+  // Event descriptor handed to the driver; -1 without a thread.
+  int32_t FrameEventFd() const;
+};
+
+// One entry of the source lists: display text and device id.
+struct DeviceEntry {
+  std::string Text;
+  int32_t Id = 0;
+};
+
+// The discovery side of the driver libraries; null entries / false stand for a
+// library that is not loaded.
+struct DriverDiscovery {
+  int32_t (*GetNumberOfCameras)(int32_t* count) = nullptr;
+  int32_t (*GetCameraList)(void* record) = nullptr;
+  bool FalconLoaded = false;
+};
+
+// Discovery through the driver libraries as they are loaded now.
+DriverDiscovery LoadedDriverDiscovery();
+
+class tVideoDevEnum {
+ public:
+  // Null: the system's capture devices. Drivers are asked as loaded at the
+  // time Enumerate runs.
+  explicit tVideoDevEnum(platform::CaptureDeviceSource* captureDevices = nullptr);
+  tVideoDevEnum(platform::CaptureDeviceSource* captureDevices, const DriverDiscovery& drivers);
+  ~tVideoDevEnum();
+
+  // Rebuilds Devices: capture devices, uEye cameras, then the Falcon board.
+  // Returns the number of capture devices and cameras found (the board is
+  // listed but not counted).
+  int32_t Enumerate();
+
+  std::vector<DeviceEntry> Devices;
+
+ private:
+  int32_t AddCaptureDevices();
+  int32_t AddUEyeCameras(const DriverDiscovery& drivers);
+
+  std::unique_ptr<platform::CaptureDeviceSource> ownedSource_;
+  platform::CaptureDeviceSource* captureDevices_;
+  bool fixedDrivers_ = false;
+  DriverDiscovery drivers_;
+};
