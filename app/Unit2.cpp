@@ -1,0 +1,163 @@
+#include "app/Unit2.h"
+
+#include <QAction>
+#include <QList>
+#include <QMenu>
+#include <QPainter>
+#include <QTransform>
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "ui_Unit2.h"
+
+TForm2* Form2 = nullptr;
+
+namespace {
+
+const QList<QRgb>& GreyRamp() {
+  static const QList<QRgb> ramp = [] {
+    QList<QRgb> table(256);
+    for (int i = 0; i < 256; ++i) table[i] = qRgb(i, i, i);
+    return table;
+  }();
+  return ramp;
+}
+
+// What a pane can show: 8-bit pixels, grey or blue-green-red, with rows that
+// hold at least one line of pixels.
+bool IsDrawableImage(const IplImage& image) {
+  return image.depth == IPL_DEPTH_8U && (image.nChannels == 1 || image.nChannels == 3) &&
+         image.imageData != nullptr && image.width > 0 && image.height > 0 &&
+         image.widthStep >= image.width * image.nChannels;
+}
+
+bool FitsBitmap(const IplImage& image, const TPaneBitmap& bitmap) {
+  return IsDrawableImage(image) && bitmap.Pixels() != nullptr &&
+         bitmap.Matches(image.width, image.height, BitmapBitCount(image.nChannels));
+}
+
+// Images are top-down, the bitmap bottom-up: image row r goes to the last
+// but r bitmap row, so row 0 shows at the top.
+void CopyRowsBottomUp(const IplImage& image, TPaneBitmap& bitmap) {
+  const std::size_t row_bytes = static_cast<std::size_t>(image.width) * image.nChannels;
+  const std::ptrdiff_t pitch = bitmap.RowPitch();
+  for (int r = 0; r < image.height; ++r) {
+    const char* source =
+        image.imageData + static_cast<std::ptrdiff_t>(image.height - 1 - r) * image.widthStep;
+    std::memcpy(bitmap.Pixels() + r * pitch, source, row_bytes);
+  }
+}
+
+}  // namespace
+
+int BitmapRowPitch(int bitCount, int width) {
+  if (bitCount <= 0 || width <= 0) return 0;
+  const long long pitch = (static_cast<long long>(bitCount) * width + 31) / 32 * 4;
+  return pitch > std::numeric_limits<int>::max() ? 0 : static_cast<int>(pitch);
+}
+
+int BitmapBitCount(int channels) { return channels == 1 ? 8 : 24; }
+
+void TPaneBitmap::Remake(int width, int height, int bitCount) {
+  view_ = QImage();
+  pixels_.reset();
+  width_ = height_ = bit_count_ = 0;
+  if (width <= 0 || height <= 0 || (bitCount != 8 && bitCount != 24)) return;
+  const long long pitch = BitmapRowPitch(bitCount, width);
+  // QImage addresses at most 2 GiB; a larger bitmap stays empty.
+  if (pitch == 0 || pitch * height > std::numeric_limits<int>::max()) return;
+  pixels_ = std::make_unique<uint8_t[]>(static_cast<std::size_t>(pitch * height));
+  width_ = width;
+  height_ = height;
+  bit_count_ = bitCount;
+  // Writable buffer: the view shares it and never detaches.
+  if (bitCount == 8) {
+    view_ = QImage(pixels_.get(), width, height, static_cast<qsizetype>(pitch), QImage::Format_Indexed8);
+    view_.setColorTable(GreyRamp());
+  } else {
+    view_ = QImage(pixels_.get(), width, height, static_cast<qsizetype>(pitch), QImage::Format_BGR888);
+  }
+}
+
+TPane::TPane(QWidget* parent) : QWidget(parent) {}
+
+void TPane::paintEvent(QPaintEvent*) {
+  const QImage& view = bitmap_.View();
+  if (view.isNull()) return;
+  QPainter painter(this);
+  // The first row in memory is the bottom one: flip while stretching the
+  // whole bitmap over the pane.
+  const double scale_x = static_cast<double>(width()) / view.width();
+  const double scale_y = static_cast<double>(height()) / view.height();
+  painter.setTransform(QTransform(scale_x, 0, 0, -scale_y, 0, height()));
+  painter.drawImage(0, 0, view);
+}
+
+TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Tool), ui_(std::make_unique<Ui::TForm2>()) {
+  ui_->setupUi(this);
+  PbGraf1 = ui_->PbGraf1;
+  PbGraf2 = ui_->PbGraf2;
+  FullSize1 = ui_->FullSize1;
+  HalfSize1 = ui_->HalfSize1;
+  move(21, 234);
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->addAction(FullSize1);
+  PopupMenu1->addAction(HalfSize1);
+  connect(FullSize1, &QAction::triggered, this, &TForm2::FullSize1Click);
+  connect(HalfSize1, &QAction::triggered, this, &TForm2::HalfSize1Click);
+  for (TPane* pane : {PbGraf1, PbGraf2}) {
+    pane->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(pane, &QWidget::customContextMenuRequested, this,
+            [this, pane](const QPoint& position) { ShowPopupMenu(pane, position); });
+  }
+}
+
+TForm2::~TForm2() {
+  if (Form2 == this) Form2 = nullptr;
+}
+
+void TForm2::ShowPopupMenu(TPane* pane, const QPoint& position) {
+  PopupMenu1->popup(pane->mapToGlobal(position));
+}
+
+void TForm2::SetPaneSizes(int width, int height) {
+  PbGraf1->resize(width, height);
+  PbGraf2->setGeometry(PbGraf1->width(), PbGraf2->y(), PbGraf1->width(), PbGraf1->height());
+  resize(2 * width, height);
+}
+
+void TForm2::FullSize1Click() {
+  SetPaneSizes(640, 480);
+  move(0, 0);
+}
+
+void TForm2::HalfSize1Click() { SetPaneSizes(320, 240); }
+
+void TForm2::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FormResize();
+}
+
+void SizePane(TPane* pane, int width, int channels, int left, int height) {
+  if (pane == nullptr) return;
+  pane->setGeometry(left, pane->y(), std::max(width / 2, 0), std::max(height / 2, 0));
+  const int bit_count = BitmapBitCount(channels);
+  if (!pane->Bitmap().Matches(width, height, bit_count)) pane->Bitmap().Remake(width, height, bit_count);
+  pane->update();
+}
+
+bool CopyImageToPane(const IplImage* image, TPane* pane) {
+  if (pane == nullptr) return false;
+  const bool fits = image != nullptr && FitsBitmap(*image, pane->Bitmap());
+  if (fits) CopyRowsBottomUp(*image, pane->Bitmap());
+  pane->update();
+  return fits;
+}
+
+void DrawImage(const IplImage* image, TPane* pane) {
+  if (image == nullptr || pane == nullptr || !IsDrawableImage(*image)) return;
+  if (!pane->Bitmap().Matches(image->width, image->height, BitmapBitCount(image->nChannels)))
+    SizePane(pane, image->width, image->nChannels, pane->x(), image->height);
+  CopyImageToPane(image, pane);
+}
