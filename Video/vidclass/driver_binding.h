@@ -62,6 +62,29 @@ void* BindLibrary(const char* file_name, const Symbol<Table> (&symbols)[N], Tabl
   return library.handle;
 }
 
+// A driver library with its table of entries.
+template <class Table>
+class Library {
+ public:
+  template <std::size_t N>
+  bool Load(const char* file_name, const Symbol<Table> (&symbols)[N]) {
+    Release();
+    handle_ = BindLibrary(file_name, symbols, table_);
+    return handle_ != nullptr;
+  }
+  void Release() {
+    table_ = Table{};
+    FreeDriverLibrary(handle_);
+    handle_ = nullptr;
+  }
+  bool Loaded() const { return handle_ != nullptr; }
+  const Table& Entries() const { return table_; }
+
+ private:
+  void* handle_ = nullptr;
+  Table table_;
+};
+
 // Calls a driver entry, or answers kNotLoaded when the library is not there.
 template <class Result, class... Params, class... Args>
 Result Call(Result (*entry)(Params...), Args&&... args) {

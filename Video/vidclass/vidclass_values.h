@@ -32,5 +32,8 @@ bool CaptureFormatForChannels(int32_t channels, CaptureFormat& format);
 // channels "RGB"/"BGR", 4 channels "RGBA"/"BGRA"; null for other counts.
 IplImage* CreateFrameHeader(int32_t width, int32_t height, int32_t channels);
 
+// Fills every pixel; a header without pixels is left alone.
+void FillFrame(IplImage* image, int value);
+
 // "<prefix><result>" as one initialisation log line.
 std::string ResultLine(const char* prefix, int32_t result);

@@ -1,0 +1,54 @@
+#include "Video/vidclass/falcimp.h"
+
+#include "Video/vidclass/driver_binding.h"
+
+namespace falcimp {
+namespace {
+
+using driver_binding::AssignEntry;
+using Symbol = driver_binding::Symbol<Functions>;
+constexpr bool kCalled = true;
+constexpr bool kUnused = false;
+
+// Every name of the library in lookup order.
+const Symbol kSymbols[] = {
+    {{"is_InitBoard", kCalled}, AssignEntry<&Functions::is_InitBoard>},
+    {{"is_GetColorDepth", kUnused}, AssignEntry<&Functions::is_GetColorDepth>},
+    {{"is_AllocImageMem", kCalled}, AssignEntry<&Functions::is_AllocImageMem>},
+    {{"is_SetImageMem", kCalled}, AssignEntry<&Functions::is_SetImageMem>},
+    {{"is_SetImageSize", kCalled}, AssignEntry<&Functions::is_SetImageSize>},
+    {{"is_SetImagePos", kUnused}, AssignEntry<&Functions::is_SetImagePos>},
+    {{"is_GetImageMemPitch", kCalled}, AssignEntry<&Functions::is_GetImageMemPitch>},
+    {{"is_SetColorMode", kCalled}, AssignEntry<&Functions::is_SetColorMode>},
+    {{"is_SetCaptureMode", kUnused}, AssignEntry<&Functions::is_SetCaptureMode>},
+    {{"is_SetDisplayMode", kCalled}, AssignEntry<&Functions::is_SetDisplayMode>},
+    {{"is_SetVideoMode", kUnused}, AssignEntry<&Functions::is_SetVideoMode>},
+    {{"is_GetImageMem", kCalled}, AssignEntry<&Functions::is_GetImageMem>},
+    {{"is_CaptureVideo", kCalled}, AssignEntry<&Functions::is_CaptureVideo>},
+    {{"is_StopLiveVideo", kCalled}, AssignEntry<&Functions::is_StopLiveVideo>},
+    {{"is_FreeImageMem", kUnused}, AssignEntry<&Functions::is_FreeImageMem>},
+    {{"is_ExitBoard", kCalled}, AssignEntry<&Functions::is_ExitBoard>},
+    {{"is_GetVsyncCount", kUnused}, AssignEntry<&Functions::is_GetVsyncCount>},
+    {{"is_SetRopEffect", kUnused}, AssignEntry<&Functions::is_SetRopEffect>},
+    {{"is_SetVideoInput", kCalled}, AssignEntry<&Functions::is_SetVideoInput>},
+    {{"is_SetBrightness", kCalled}, AssignEntry<&Functions::is_SetBrightness>},
+    {{"is_SetContrast", kUnused}, AssignEntry<&Functions::is_SetContrast>},
+    {{"is_SetSaturation", kUnused}, AssignEntry<&Functions::is_SetSaturation>},
+    {{"is_InitEvent", kCalled}, AssignEntry<&Functions::is_InitEvent>},
+    {{"is_EnableEvent", kCalled}, AssignEntry<&Functions::is_EnableEvent>},
+    {{"is_DisableEvent", kCalled}, AssignEntry<&Functions::is_DisableEvent>},
+    {{"is_SetScaler", kCalled}, AssignEntry<&Functions::is_SetScaler>},
+};
+static_assert(std::size(kSymbols) == 26);
+
+driver_binding::Library<Functions> library;
+
+}  // namespace
+
+bool Load() { return LoadFrom("libfalcon.so"); }
+bool LoadFrom(const char* file_name) { return library.Load(file_name, kSymbols); }
+void Release() { library.Release(); }
+bool Loaded() { return library.Loaded(); }
+const Functions& Api() { return library.Entries(); }
+
+}  // namespace falcimp

@@ -1,0 +1,72 @@
+#include "Video/vidclass/vidclass.h"
+
+namespace {
+// Ranges of a device that cannot ask its driver.
+constexpr ValueRange kDefaultExposureRange{0.0, 0.04, 1.0};
+constexpr ValueRange kDefaultFrameRateRange{0.0, 25.0, 1.0};
+}  // namespace
+
+TVideoThread::TVideoThread(tVideoDevice* device, Start start) : Device(device) {
+  if (start == Start::Running) Release();
+}
+
+TVideoThread::~TVideoThread() { Terminate(); }
+
+void TVideoThread::Release() {
+  if (thread_.joinable() || ended_) return;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void TVideoThread::Terminate() {
+  terminate_ = true;
+  ended_ = true;
+  // Wakes a wait at once; the loop sees the flag before it would announce.
+  FrameEvent.Signal();
+  if (thread_.joinable()) thread_.join();
+}
+
+void TVideoThread::Run() {
+  platform::WaitResult last = platform::WaitTimedOut;
+  while (!terminate_) {
+    if (last != platform::WaitTimedOut) Device->FrameReady();
+    last = Device->WaitForFrame();
+  }
+}
+
+tVideoDevice::~tVideoDevice() { EndThread(); }
+
+void tVideoDevice::CreateThread(TVideoThread::Start start) {
+  Thread = std::make_unique<TVideoThread>(this, start);
+}
+
+void tVideoDevice::EndThread() {
+  if (Thread) Thread->Terminate();
+}
+
+int32_t tVideoDevice::FrameEventFd() const { return Thread ? Thread->FrameEvent.fd() : -1; }
+
+void tVideoDevice::SetTriggerMode(bool on) { TriggerMode = on; }
+void tVideoDevice::SetFrameRate(double fps) { FrameRate = fps; }
+void tVideoDevice::SetExposure(double ms) { Exposure = ms; }
+void tVideoDevice::GetExposureRange(ValueRange& range) { range = kDefaultExposureRange; }
+std::vector<std::string>* tVideoDevice::GetModeList() { return nullptr; }
+void tVideoDevice::GetFrameRateRange(ValueRange& range) { range = kDefaultFrameRateRange; }
+void tVideoDevice::SetBrightness(double value) { Brightness = value; }
+void tVideoDevice::SetContrast(double value) { Contrast = value; }
+void tVideoDevice::SetSpareValue(double value) { SpareValue = value; }
+void tVideoDevice::Init(uint32_t messageNumber) { MessageNumber = messageNumber; }
+void tVideoDevice::Start() {}
+void tVideoDevice::Stop() {}
+void tVideoDevice::Trigger() {}
+void tVideoDevice::SetImagePos(int32_t, int32_t) {}
+
+platform::WaitResult tVideoDevice::WaitForFrame() {
+  if (!Thread) return platform::WaitFailed;
+  return Thread->FrameEvent.Wait(kFrameWaitTimeoutMs);
+}
+
+void tVideoDevice::FrameReady() {
+  if (Callback callback = FrameCallback.load()) callback();
+  if (const uint32_t message = MessageNumber.load(); message != 0)
+    platform::PostMessage(WindowHandle, message);
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+// The part of Init that the uEye and Falcon kinds share: both drivers bind
+// one image memory through the same calls, and Image becomes a header over it.
+
+#include <cstdint>
+
+#include "Video/vidclass/driver_binding.h"
+#include "Video/vidclass/vidclass.h"
+#include "Video/vidclass/vidclass_values.h"
+
+// Log line texts of one kind; each is followed by the call's result.
+struct CaptureLogTexts {
+  const char* Channels;
+  const char* Alloc;
+  const char* SetMem;
+  const char* SetSize;
+  const char* ColorMode;
+  const char* Display;
+  const char* GetMem;
+};
+
+// Result recorded when Channels asks for a format no driver delivers (the
+// drivers' own "invalid parameter" code).
+inline constexpr int32_t kUnsupportedChannels = 125;
+inline constexpr int32_t kDisplayModeDib = 1;
+
+// Makes Image for Width x Height x Channels and binds the driver's image
+// memory to it, one log line per call. False when Init must stop there.
+template <class Api>
+bool BindCaptureMemory(tVideoDevice& device, const Api& api, const CaptureLogTexts& texts, int32_t& memoryId,
+                       int32_t& colorMode, int32_t& bitsPerPixel) {
+  using driver_binding::Call;
+  CaptureFormat format;
+  ReleaseImage(&device.Image);
+  if (!CaptureFormatForChannels(device.Channels, format)) {
+    // Without a header there is nothing to point at the memory.
+    device.LastResult = kUnsupportedChannels;
+    device.Log.push_back(texts.Channels + std::to_string(device.Channels) + " not supported");
+    return false;
+  }
+  colorMode = format.ColorMode;
+  bitsPerPixel = format.BitsPerPixel;
+  device.Image = CreateFrameHeader(device.Width, device.Height, device.Channels);
+  const uint32_t handle = device.Handle;
+
+  int32_t result = Call(api.is_AllocImageMem, handle, device.Width, device.Height, bitsPerPixel,
+                        &device.ImageMemory, &memoryId);
+  device.LastResult = result;
+  device.Log.push_back(ResultLine(texts.Alloc, result) + " " + HexAddress(device.ImageMemory) + " 0");
+  if (result != 0) return false;
+
+  result = device.LastResult = Call(api.is_SetImageMem, handle, device.ImageMemory, memoryId);
+  device.Log.push_back(ResultLine(texts.SetMem, result));
+  if (result != 0) return false;
+
+  result = device.LastResult = Call(api.is_SetImageSize, handle, device.Width, device.Height);
+  device.Log.push_back(ResultLine(texts.SetSize, result));
+  if (result != 0) return false;
+
+  result = device.LastResult = Call(api.is_SetColorMode, handle, colorMode);
+  device.Log.push_back(ResultLine(texts.ColorMode, result));
+
+  result = device.LastResult = Call(api.is_SetDisplayMode, handle, kDisplayModeDib);
+  device.Log.push_back(ResultLine(texts.Display, result));
+  if (result != 0) return false;
+
+  void* pixels = nullptr;
+  result = device.LastResult = Call(api.is_GetImageMem, handle, &pixels);
+  device.Image->imageData = static_cast<char*>(pixels);
+  if (pixels != nullptr) device.Image->imageDataOrigin = static_cast<char*>(pixels);
+  device.Log.push_back(ResultLine(texts.GetMem, result) + " " + HexAddress(pixels));
+
+  int32_t pitch = 0;
+  device.LastResult = Call(api.is_GetImageMemPitch, handle, &pitch);
+  if (pitch > 0) {
+    device.Image->widthStep = pitch;
+    device.Image->imageSize = pitch * device.Height;
+  }
+  return true;
+}
