@@ -1,0 +1,248 @@
+#include "app/Unit1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <stdexcept>
+#include <system_error>
+
+#include "Video/vidclass/vidclass.h"
+#include "app/Unit2.h"
+#include "app/application.h"
+#include "app/inifile.h"
+#include "app/qtimer.h"
+#include "app/ui_Unit1.h"
+#include "platform/settings_folder.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+const char kSettingsFile[] = "Stereo.ini";
+const char kSection[] = "Mode";
+
+// Row of the selected entry, or -1. The current row alone does not count: a
+// list that gets focus has a current row without any selection.
+int SelectedRow(const QListWidget* list) {
+  const auto selected = list->selectedItems();
+  return selected.isEmpty() ? -1 : list->row(selected.front());
+}
+
+std::string SelectedText(const QListWidget* list) {
+  const int row = SelectedRow(list);
+  return row < 0 ? std::string() : list->item(row)->text().toStdString();
+}
+
+void SelectByText(QListWidget* list, const std::string& text) {
+  const QString wanted = QString::fromStdString(text);
+  for (int row = 0; row < list->count(); ++row) {
+    if (list->item(row)->text().compare(wanted, Qt::CaseInsensitive) == 0) {
+      list->setCurrentRow(row);
+      return;
+    }
+  }
+  list->clearSelection();
+  list->setCurrentRow(-1);
+}
+
+void FillSourceList(QListWidget* list, const std::vector<DeviceEntry>& devices) {
+  list->clear();
+  for (const DeviceEntry& device : devices) {
+    auto* item = new QListWidgetItem(QString::fromStdString(device.Text), list);
+    item->setData(Qt::UserRole, device.Id);
+  }
+}
+
+}  // namespace
+
+int FrameRatePosition(double frames_per_second, int minimum, int maximum) {
+  const double scaled = std::clamp(frames_per_second * 10.0, double(minimum), double(maximum));
+  const double below = std::floor(scaled);
+  const double fraction = scaled - below;
+  double rounded = fraction > 0.5 ? below + 1 : below;
+  if (fraction == 0.5 && std::fmod(below, 2.0) != 0.0) rounded = below + 1;
+  return std::clamp(static_cast<int>(rounded), minimum, maximum);
+}
+
+double TimerInterval(int frame_rate_position) {
+  if (frame_rate_position <= 0) return std::numeric_limits<double>::infinity();
+  return 10000.0 / frame_rate_position;
+}
+
+std::string PrepareSettingsPath(const std::string& folder) {
+  const std::string path = folder + "/" + kSettingsFile;
+  std::error_code error;
+  if (std::filesystem::exists(path, error)) return path;
+  const std::filesystem::path directory = std::filesystem::path(path).parent_path();
+  if (!std::filesystem::is_directory(directory, error)) {
+    // Only the one directory: a missing parent means the folder is wrong.
+    if (!std::filesystem::create_directory(directory, error) || error) {
+      throw std::runtime_error("Directory " + path + " can not be made");
+    }
+  }
+  return path;
+}
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
+  ui_->setupUi(this);
+  ListBox1 = ui_->ListBox1;
+  ListBox2 = ui_->ListBox2;
+  BuInit1 = ui_->BuInit1;
+  BuInit2 = ui_->BuInit2;
+  BuInitBoth = ui_->BuInitBoth;
+  BuStart = ui_->BuStart;
+  BuStop = ui_->BuStop;
+  Trigger = ui_->Trigger;
+  BuDisplay1 = ui_->BuDisplay1;
+  BuDisplay2 = ui_->BuDisplay2;
+  Button1 = ui_->Button1;
+  ChTrigger = ui_->ChTrigger;
+  ChDisplay = ui_->ChDisplay;
+  ChDiff = ui_->ChDiff;
+  ChAnal = ui_->ChAnal;
+  ChWrite = ui_->ChWrite;
+  MeLog = ui_->MeLog;
+  StatusBar1 = ui_->StatusBar1;
+  tbFrameRate = ui_->tbFrameRate;
+  tbExposure = ui_->tbExposure;
+  EdFourcc = ui_->EdFourcc;
+  EdR1 = ui_->EdR1;
+  EdR2 = ui_->EdR2;
+  EdG1 = ui_->EdG1;
+  EdG2 = ui_->EdG2;
+  EdB1 = ui_->EdB1;
+  EdB2 = ui_->EdB2;
+
+  connect(BuInit1, &QPushButton::clicked, this, &TForm1::BuInit1Click);
+  connect(BuInit2, &QPushButton::clicked, this, &TForm1::BuInit2Click);
+  connect(BuInitBoth, &QPushButton::clicked, this, &TForm1::BuInitBothClick);
+  connect(BuStart, &QPushButton::clicked, this, &TForm1::BuStartClick);
+  connect(BuStop, &QPushButton::clicked, this, &TForm1::BuStopClick);
+  connect(Trigger, &QPushButton::clicked, this, &TForm1::TriggerClick);
+  connect(BuDisplay1, &QPushButton::clicked, this, &TForm1::BuDisplay1Click);
+  connect(BuDisplay2, &QPushButton::clicked, this, &TForm1::BuDisplay2Click);
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(ChTrigger, &QCheckBox::toggled, this, &TForm1::ChTriggerClick);
+  connect(tbFrameRate, &QSlider::valueChanged, this, &TForm1::tbFrameRateChange);
+  connect(tbExposure, &QSlider::valueChanged, this, &TForm1::tbExposureChange);
+
+  Form1 = this;
+  MainWindow = this;
+  FormCreate();
+  QCoreApplication::instance()->installEventFilter(this);
+}
+
+TForm1::~TForm1() {
+  QCoreApplication::instance()->removeEventFilter(this);
+  FormCloseQuery();
+  FormDestroy();
+  if (MainWindow == this) MainWindow = nullptr;
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::FormCreate() {
+  WriteInThread = false;
+  DeviceEnum = std::make_unique<tVideoDevEnum>();
+  StatusBar1->showMessage(QString::number(DeviceEnum->Enumerate()));
+  FillSourceList(ListBox1, DeviceEnum->Devices);
+  FillSourceList(ListBox2, DeviceEnum->Devices);
+  FilterList.clear();
+  try {
+    ReadSettings();
+  } catch (const std::exception& error) {
+    ShowErrorMessage(QString::fromStdString(error.what()));
+  }
+}
+
+void TForm1::FormCloseQuery() {
+  BuStopClick();
+  // The timer must not trigger a source that is being destroyed.
+  EndTimer();
+  ReleaseSource(1);
+  ReleaseSource(2);
+}
+
+void TForm1::FormDestroy() {
+  try {
+    WriteSettings();
+  } catch (const std::exception& error) {
+    ShowErrorMessage(QString::fromStdString(error.what()));
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  FormCloseQuery();
+  event->accept();
+  emit Closed();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (Form2 != nullptr) Form2->show();
+}
+
+void TForm1::ReadSettings() {
+  TIniFile ini(PrepareSettingsPath(platform::UserSettingsFolder()));
+  LoadSettingsFrom(ini);
+}
+
+void TForm1::WriteSettings() {
+  TIniFile ini(PrepareSettingsPath(platform::UserSettingsFolder()));
+  SaveSettingsTo(ini);
+  ini.UpdateFile();
+}
+
+void TForm1::LoadSettingsFrom(TIniFile& ini) {
+  SelectByText(ListBox1, ini.ReadString(kSection, "Cam1", ""));
+  SelectByText(ListBox2, ini.ReadString(kSection, "Cam2", ""));
+  tbFrameRate->setValue(FrameRatePosition(ini.ReadFloat(kSection, "Framerate", 100.0), tbFrameRate->minimum(),
+                                          tbFrameRate->maximum()));
+  tbExposure->setValue(
+      std::clamp(ini.ReadInteger(kSection, "Exposure", 10), tbExposure->minimum(), tbExposure->maximum()));
+  EdFourcc->setText(QString::fromStdString(ini.ReadString(kSection, "FourCC", "XVID")));
+  const std::pair<QLineEdit*, const char*> factors[] = {{EdR1, "R1"}, {EdR2, "R2"}, {EdG1, "G1"},
+                                                        {EdG2, "G2"}, {EdB1, "B1"}, {EdB2, "B2"}};
+  const char* defaults[] = {"1.0", "0", "0", "1.0", "0", "1.0"};
+  for (size_t i = 0; i < std::size(factors); ++i) {
+    factors[i].first->setText(
+        QString::fromStdString(ini.ReadString(kSection, factors[i].second, defaults[i])));
+  }
+}
+
+void TForm1::SaveSettingsTo(TIniFile& ini) const {
+  ini.WriteString(kSection, "Cam1", SelectedText(ListBox1));
+  ini.WriteString(kSection, "Cam2", SelectedText(ListBox2));
+  ini.WriteFloat(kSection, "Framerate", tbFrameRate->value() / 10.0);
+  ini.WriteInteger(kSection, "Exposure", tbExposure->value());
+  ini.WriteString(kSection, "FourCC", EdFourcc->text().toStdString());
+  const std::pair<const QLineEdit*, const char*> factors[] = {{EdR1, "R1"}, {EdR2, "R2"}, {EdG1, "G1"},
+                                                              {EdG2, "G2"}, {EdB1, "B1"}, {EdB2, "B2"}};
+  for (const auto& [edit, key] : factors) ini.WriteString(kSection, key, edit->text().toStdString());
+}
+
+void TForm1::AppendLog(const std::string& line) { MeLog->appendPlainText(QString::fromStdString(line)); }
+
+void TForm1::ReplaceLog(const std::vector<std::string>& lines) {
+  QStringList text;
+  for (const std::string& line : lines) text << QString::fromStdString(line);
+  MeLog->setPlainText(text.join('\n'));
+}
+
+void TForm1::SetFilterChecks(const TVidFilter*, bool) {
+  // The filter list has no check marks to set until the chain editor fills it.
+}
+
+void TForm1::Post(uint32_t message) {
+  QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(message)));
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (ApplicationEvents1Message(event)) return true;
+  return QMainWindow::eventFilter(watched, event);
+}

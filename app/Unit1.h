@@ -1,0 +1,170 @@
+#pragma once
+
+// The main window "Stereo": the operator's control panel and the owner of the
+// two frame sources, the filter chain and the trigger timer.
+
+#include <QMainWindow>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "filters/mainwindow_link.h"
+#include "platform/window_handle.h"
+
+class QCheckBox;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QStatusBar;
+class TIniFile;
+class TPane;
+class TQueryTimer;
+class TVidFilter;
+class tVideoDevEnum;
+class tVideoDevice;
+
+namespace Ui {
+class TForm1;
+}
+
+// Slider position (tenths of frames per second) from a stored rate: halves go
+// to the even neighbour, then the position is held inside [minimum, maximum].
+int FrameRatePosition(double frames_per_second, int minimum, int maximum);
+// One frame period in milliseconds for a slider position; position 0 (or
+// less) has no period and gives +infinity, which never fires.
+double TimerInterval(int frame_rate_position);
+// Settings file path under the folder; makes the one missing directory when
+// no file is there yet, or throws "Directory <path> can not be made".
+std::string PrepareSettingsPath(const std::string& folder);
+
+// The device object for a source-list id, not yet initialised; null for a
+// kind this program cannot open yet (system capture devices).
+std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window);
+
+// One entry of the filter chain as the filter list shows it.
+struct TFilterEntry {
+  std::string Name;
+  // One filter may stand in several entries.
+  std::shared_ptr<TVidFilter> Filter;
+};
+
+class TForm1 : public QMainWindow, public TMainWindowLink, public platform::MessageTarget {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // What filters reach of the main window.
+  IplImage* CurrentLeftImage() const override { return CurrentLeft; }
+  IplImage* CurrentRightImage() const override { return CurrentRight; }
+  void AppendLog(const std::string& line) override;
+  void SetFilterChecks(const TVidFilter* filter, bool checked) override;
+
+  // Posts a frame-ready message to this window; callable from any thread.
+  void Post(uint32_t message) override;
+
+  // Controls of the form.
+  QListWidget* ListBox1;
+  QListWidget* ListBox2;
+  QPushButton* BuInit1;
+  QPushButton* BuInit2;
+  QPushButton* BuInitBoth;
+  QPushButton* BuStart;
+  QPushButton* BuStop;
+  QPushButton* Trigger;
+  QPushButton* BuDisplay1;
+  QPushButton* BuDisplay2;
+  QPushButton* Button1;
+  QCheckBox* ChTrigger;
+  QCheckBox* ChDisplay;
+  QCheckBox* ChDiff;
+  QCheckBox* ChAnal;
+  QCheckBox* ChWrite;
+  QPlainTextEdit* MeLog;
+  QStatusBar* StatusBar1;
+  QSlider* tbFrameRate;
+  QSlider* tbExposure;
+  QLineEdit* EdFourcc;
+  QLineEdit* EdR1;
+  QLineEdit* EdR2;
+  QLineEdit* EdG1;
+  QLineEdit* EdG2;
+  QLineEdit* EdB1;
+  QLineEdit* EdB2;
+
+  // Application state, in the order the window keeps it.
+  std::unique_ptr<tVideoDevice> Device1;
+  std::unique_ptr<tVideoDevice> Device2;
+  std::vector<TFilterEntry> FilterList;
+  IplImage* CurrentLeft = nullptr;
+  IplImage* CurrentRight = nullptr;
+  IplImage* ProcessedLeft = nullptr;
+  IplImage* ProcessedRight = nullptr;
+  bool Arrived1 = false;
+  bool Arrived2 = false;
+  std::unique_ptr<TQueryTimer> QueryTimer;
+  bool WriteInThread = false;
+  std::unique_ptr<tVideoDevEnum> DeviceEnum;
+
+  // Event handlers.
+  void BuInit1Click();
+  void BuInit2Click();
+  void BuInitBothClick();
+  void BuStartClick();
+  void BuStopClick();
+  void TriggerClick();
+  void ChTriggerClick();
+  void BuDisplay1Click();
+  void BuDisplay2Click();
+  void Button1Click();
+  void tbFrameRateChange();
+  void tbExposureChange();
+
+  // The application-wide message hook; true marks the event handled.
+  bool ApplicationEvents1Message(QEvent* event);
+  void HandlePair(IplImage* left, IplImage* right);
+  void RunFilterChain(IplImage* left, IplImage* right);
+
+  void ReadSettings();
+  void WriteSettings();
+
+  // The timer's callback: one software trigger on each existing source.
+  static void TriggerBoth();
+
+ signals:
+  // The window has closed; the program ends.
+  void Closed();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormCloseQuery();
+  void FormDestroy();
+
+  // One side's set-up from its list; false when it made no device.
+  bool SetUpSource(int side);
+  void ReleaseSource(int side);
+  std::unique_ptr<tVideoDevice>& Source(int side) { return side == 1 ? Device1 : Device2; }
+  void StartTimer();
+  void EndTimer();
+  void LoadSettingsFrom(TIniFile& ini);
+  void SaveSettingsTo(TIniFile& ini) const;
+  void ReplaceLog(const std::vector<std::string>& lines);
+
+  std::unique_ptr<Ui::TForm1> ui_;
+  // Held by the timer thread while it triggers and by this thread while it
+  // replaces a source, so a trigger never reaches a device being destroyed.
+  std::mutex source_mutex_;
+};
+
+// The main window's one process-wide instance; null while none exists.
+extern TForm1* Form1;

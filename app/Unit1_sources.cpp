@@ -1,0 +1,88 @@
+// Camera set-up of the main window: one side at a time, or both and start.
+
+#include <QListWidget>
+#include <mutex>
+
+#include "Video/vidclass/vidclass.h"
+#include "Video/vidclass/vidclass_falcon.h"
+#include "Video/vidclass/vidclass_ueye.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+
+namespace {
+
+int SelectedRow(const QListWidget* list) {
+  const auto selected = list->selectedItems();
+  return selected.isEmpty() ? -1 : list->row(selected.front());
+}
+
+}  // namespace
+
+std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window) {
+  if (id >= kUEyeDeviceIdBase) return std::make_unique<tVideoDeviceuEye>(id - kUEyeDeviceIdBase, window);
+  if (id >= kFalconDeviceId) return std::make_unique<tVideoDeviceFalcon>(id - kFalconDeviceId, window);
+  return nullptr;
+}
+
+bool TForm1::SetUpSource(int side) {
+  QListWidget* list = side == 1 ? ListBox1 : ListBox2;
+  const int row = SelectedRow(list);
+  if (row < 0) return false;
+  // One device cannot feed both sides.
+  if (side == 2 && row == SelectedRow(ListBox1)) return false;
+  const int32_t id = list->item(row)->data(Qt::UserRole).toInt();
+  if (id < kFalconDeviceId) {
+    AppendLog("Capture devices are not available yet");
+    return false;
+  }
+
+  ReleaseSource(side);
+  {
+    std::unique_ptr<tVideoDevice> device = MakeSourceDevice(id, this);
+    const std::lock_guard lock(source_mutex_);
+    Source(side) = std::move(device);
+  }
+  tVideoDevice& device = *Source(side);
+  if (id >= kUEyeDeviceIdBase) {
+    device.Width = 640;
+    device.Height = 480;
+    device.Channels = 3;
+  }
+  device.Init(side == 1 ? kFirstSourceMessage : kSecondSourceMessage);
+  ReplaceLog(device.Log);
+  if (Form2 != nullptr) {
+    TPane* pane = side == 1 ? Form2->PbGraf1 : Form2->PbGraf2;
+    const int left = side == 1 ? 0 : Form2->PbGraf1->x() + Form2->PbGraf1->width() + 1;
+    SizePane(pane, device.Width, device.Channels, left, device.Height);
+  }
+  return true;
+}
+
+void TForm1::ReleaseSource(int side) {
+  std::unique_ptr<tVideoDevice>& source = Source(side);
+  if (!source) return;
+  source->Stop();
+  std::unique_ptr<tVideoDevice> released;
+  {
+    const std::lock_guard lock(source_mutex_);
+    released = std::move(source);
+  }
+  // Nothing may keep pointing into the image memory that goes with it.
+  IplImage*& current = side == 1 ? CurrentLeft : CurrentRight;
+  IplImage*& processed = side == 1 ? ProcessedLeft : ProcessedRight;
+  if (processed == released->Image) processed = nullptr;
+  current = nullptr;
+  (side == 1 ? Arrived1 : Arrived2) = false;
+  released.reset();
+}
+
+void TForm1::BuInit1Click() { SetUpSource(1); }
+
+void TForm1::BuInit2Click() { SetUpSource(2); }
+
+void TForm1::BuInitBothClick() {
+  BuInit1Click();
+  BuInit2Click();
+  tbFrameRateChange();
+  BuStartClick();
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The workbench's application object. An exception that escapes an event
+// handler ends only that handler: its message is shown and the program goes on.
+class TStereoApplication : public QApplication {
+  Q_OBJECT
+ public:
+  TStereoApplication(int& argc, char** argv);
+
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Shows an error message to the operator (a message box, and a line on
+// standard error so a workbench run from a terminal keeps a record).
+void ShowErrorMessage(const QString& message);
+
+// Replaces how ShowErrorMessage reports; tests install a recorder. An empty
+// function restores the message box.
+void SetErrorReporter(std::function<void(const QString&)> reporter);
+
+// SIGINT and SIGTERM are caught from here on and kept until the event loop
+// can act on them; call it first thing, before any window exists. A second
+// signal of the same kind takes its default action, so a program stuck in
+// its close path can still be ended.
+void CatchCloseSignals();
+
+// Calls on_signal on the user-interface thread for each caught signal, where
+// closing windows is safe. Needs the application object.
+void OnCloseSignal(std::function<void()> on_signal);
+
+// What the command line asks of the workbench besides Qt's own options.
+struct StartOptions {
+  bool help = false;
+  // Set up both sources from the restored list selections and start them.
+  bool init_both = false;
+  // Saves an image of the windows to this file after screenshot_delay_ms, then
+  // closes the workbench; empty: no screenshot.
+  std::string screenshot;
+  int screenshot_delay_ms = 3000;
+  // Why the command line was refused; empty when it was accepted.
+  std::string error;
+};
+
+StartOptions ParseStartOptions(const std::vector<std::string>& arguments);
+
+// The text --help prints.
+extern const char kUsage[];
