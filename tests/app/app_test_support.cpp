@@ -1,0 +1,124 @@
+#include "app_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "Video/vidclass/falcimp.h"
+#include "Video/vidclass/uEyeimp.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/application.h"
+
+namespace {
+
+QString& ShownErrors() {
+  static QString shown;
+  return shown;
+}
+
+class ApplicationEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    uEyeimp::Load();
+    falcimp::Load();
+    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<TStereoApplication>(argc_, argv_);
+    SetErrorReporter([](const QString& message) { ShownErrors() += message + '\n'; });
+  }
+  void TearDown() override {
+    SetErrorReporter({});
+    app_.reset();
+    falcimp::Release();
+    uEyeimp::Release();
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[10] = "app_tests";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<TStereoApplication> app_;
+};
+
+[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+}  // namespace
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  if (const char* previous = std::getenv(name)) {
+    previous_ = previous;
+    had_previous_ = true;
+  }
+  setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_previous_) {
+    setenv(name_.c_str(), previous_.c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+ScopedSettingsFolder::ScopedSettingsFolder() {
+  if (const char* previous = std::getenv("XDG_CONFIG_HOME")) {
+    previous_ = previous;
+    had_previous_ = true;
+  }
+  setenv("XDG_CONFIG_HOME", Path().c_str(), 1);
+}
+
+ScopedSettingsFolder::~ScopedSettingsFolder() {
+  if (had_previous_) {
+    setenv("XDG_CONFIG_HOME", previous_.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
+void ScopedSettingsFolder::WriteSettings(const std::string& text) const {
+  std::ofstream(SettingsFile(), std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string ScopedSettingsFolder::ReadSettings() const {
+  std::ifstream file(SettingsFile(), std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+Windows::Windows() {
+  form1 = std::make_unique<TForm1>();
+  form2 = std::make_unique<TForm2>();
+  Form2 = form2.get();
+}
+
+Windows::~Windows() {
+  form1.reset();
+  form2.reset();
+}
+
+bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!condition()) {
+    if (clock.elapsed() > timeout.count()) return false;
+    QTest::qWait(2);
+  }
+  return true;
+}
+
+void ProcessEventsFor(std::chrono::milliseconds duration) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < duration.count()) QTest::qWait(2);
+}
+
+QString TakeShownErrors() { return std::exchange(ShownErrors(), QString()); }
+
+bool CamerasAvailable() { return uEyeimp::Loaded(); }

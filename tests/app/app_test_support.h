@@ -1,0 +1,70 @@
+#pragma once
+
+// What the application tests share: one application object for the whole
+// run (the workbench's own, so its exception handling is in force), a
+// settings folder of their own, and the real windows.
+
+#include <QString>
+#include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TForm1;
+class TForm2;
+
+// Points XDG_CONFIG_HOME at a fresh folder while it lives.
+class ScopedSettingsFolder {
+ public:
+  ScopedSettingsFolder();
+  ~ScopedSettingsFolder();
+  ScopedSettingsFolder(const ScopedSettingsFolder&) = delete;
+  ScopedSettingsFolder& operator=(const ScopedSettingsFolder&) = delete;
+
+  std::string Path() const { return dir_.path().toStdString(); }
+  std::string SettingsFile() const { return Path() + "/Stereo.ini"; }
+  // Replaces the settings file with this text.
+  void WriteSettings(const std::string& text) const;
+  std::string ReadSettings() const;
+
+ private:
+  QTemporaryDir dir_;
+  std::string previous_;
+  bool had_previous_ = false;
+};
+
+// Sets an environment variable while it lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::string previous_;
+  bool had_previous_ = false;
+};
+
+// The main window and the display window as the program makes them; the
+// main window is destroyed first-hand, so its settings are written.
+struct Windows {
+  Windows();
+  ~Windows();
+  TForm1& form() { return *form1; }
+  std::unique_ptr<TForm1> form1;
+  std::unique_ptr<TForm2> form2;
+};
+
+// Runs the event loop until the condition holds; false on time-out.
+bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+// Runs the event loop for this long.
+void ProcessEventsFor(std::chrono::milliseconds duration);
+
+// Messages shown to the operator since the last call, one per line.
+QString TakeShownErrors();
+
+// True when the stand-in camera driver loaded, so real devices can be opened.
+bool CamerasAvailable();

@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTimer>
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+#include "app/Unit1.h"
+#include "app/application.h"
+#include "app_test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QString ProgramPath() { return QCoreApplication::applicationDirPath() + "/stereo"; }
+
+// True once the process has its SIGTERM handler in place, so the signal is
+// acted on rather than killing it.
+bool CatchesSigterm(qint64 pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigCgt:", 0) == 0) {
+      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+      return (mask >> (SIGTERM - 1)) & 1u;
+    }
+  }
+  return false;
+}
+
+// An object whose event handler fails on its first event.
+class FailingReceiver : public QObject {
+ public:
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::User) return QObject::event(event);
+    if (++events == 1) throw std::runtime_error("Camera went away");
+    return true;
+  }
+  int events = 0;
+};
+
+TEST(ErrorsInHandlers, ReachTheOperatorAndTheProgramGoesOn) {
+  TakeShownErrors();
+  FailingReceiver receiver;
+  QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+  QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+  QCoreApplication::sendPostedEvents(&receiver);
+  EXPECT_EQ(receiver.events, 2);
+  EXPECT_EQ(TakeShownErrors(), "Camera went away\n");
+}
+
+TEST(ErrorsInHandlers, AnythingThrownIsShown) {
+  TakeShownErrors();
+  bool ran = false;
+  QTimer::singleShot(0, [] { throw 42; });
+  QTimer::singleShot(0, [&ran] { ran = true; });
+  ProcessEventsUntil([&ran] { return ran; }, 5s);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(TakeShownErrors(), "Unknown exception\n");
+}
+
+TEST(StartOptions, AcceptsTheWorkbenchOptions) {
+  const StartOptions none = ParseStartOptions({});
+  EXPECT_FALSE(none.help || none.init_both || !none.error.empty());
+  EXPECT_TRUE(none.screenshot.empty());
+  const StartOptions all =
+      ParseStartOptions({"--init-both", "--screenshot", "a.png", "--screenshot-delay", "500"});
+  EXPECT_TRUE(all.init_both);
+  EXPECT_EQ(all.screenshot, "a.png");
+  EXPECT_EQ(all.screenshot_delay_ms, 500);
+  EXPECT_TRUE(all.error.empty());
+  EXPECT_TRUE(ParseStartOptions({"-h"}).help);
+}
+
+TEST(StartOptions, Malformed_RefusesWhatItDoesNotKnow) {
+  EXPECT_EQ(ParseStartOptions({"--init"}).error, "Unknown option \"--init\"");
+  EXPECT_FALSE(ParseStartOptions({"--screenshot"}).error.empty());
+  EXPECT_FALSE(ParseStartOptions({"--screenshot-delay", "-5"}).error.empty());
+  EXPECT_FALSE(ParseStartOptions({"--screenshot-delay", "5s"}).error.empty());
+}
+
+TEST(StartUp, ListsBothCaptureSourcesAndTheCamerasInOrder) {
+  if (!CamerasAvailable()) GTEST_SKIP() << "the stand-in camera driver is not built";
+  ScopedSettingsFolder folder;
+  ScopedEnv sources("STEREO_CAPTURE_SOURCES", "videotestsrc pattern=ball\nvideotestsrc pattern=snow\n");
+  Windows windows;
+  TForm1& form = windows.form();
+  EXPECT_EQ(form.StatusBar1->currentMessage(), "4");
+  for (const QListWidget* list : {form.ListBox1, form.ListBox2}) {
+    ASSERT_EQ(list->count(), 5);
+    const int ids[] = {list->item(0)->data(Qt::UserRole).toInt(), list->item(1)->data(Qt::UserRole).toInt(),
+                       list->item(2)->data(Qt::UserRole).toInt(), list->item(3)->data(Qt::UserRole).toInt(),
+                       list->item(4)->data(Qt::UserRole).toInt()};
+    // The capture sources follow the devices the monitor found, if any.
+    EXPECT_GE(ids[0], 1000);
+    EXPECT_EQ(ids[1], ids[0] + 1);
+    EXPECT_EQ(ids[2], 3001);
+    EXPECT_EQ(ids[3], 3002);
+    EXPECT_EQ(ids[4], 2000);
+    EXPECT_TRUE(list->item(2)->text().endsWith(" - #1"));
+    EXPECT_EQ(list->item(4)->text(), "Falcon");
+  }
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!QFile::exists(ProgramPath())) GTEST_SKIP() << "stereo is not built beside the tests";
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_CONFIG_HOME", config_.path());
+    process_.setProcessEnvironment(environment);
+  }
+  void TearDown() override {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+  std::string Settings() const {
+    QFile file(config_.path() + "/Stereo.ini");
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+  }
+  void StartAndTerminate(const QStringList& arguments) {
+    process_.start(ProgramPath(), arguments);
+    ASSERT_TRUE(process_.waitForStarted(10000));
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!CatchesSigterm(process_.processId()) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(CatchesSigterm(process_.processId()));
+    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+    ASSERT_TRUE(process_.waitForFinished(60000)) << process_.readAllStandardError().toStdString();
+    EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process_.exitCode(), 0) << process_.readAllStandardError().toStdString();
+  }
+
+  QTemporaryDir config_;
+  QProcess process_;
+};
+
+TEST_F(ProgramTest, SigtermClosesThroughTheCloseBoxAndSavesDefaults) {
+  StartAndTerminate({});
+  EXPECT_EQ(Settings(),
+            "[Mode]\nCam1=\nCam2=\nFramerate=8\nExposure=10\nFourCC=XVID\n"
+            "R1=1.0\nR2=0\nG1=0\nG2=1.0\nB1=0\nB2=1.0\n");
+}
+
+TEST_F(ProgramTest, StoredValuesSurviveARunEndedBySignal) {
+  QFile file(config_.path() + "/Stereo.ini");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[Mode]\nFramerate=2.5\nFourCC=MJPG\nExposure=42\n");
+  file.close();
+  StartAndTerminate({});
+  const std::string settings = Settings();
+  EXPECT_NE(settings.find("Framerate=2.5\n"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("FourCC=MJPG\n"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("Exposure=42\n"), std::string::npos) << settings;
+}
+
+TEST_F(ProgramTest, HelpNamesTheStartOptionsWithoutOpeningWindows) {
+  process_.start(ProgramPath(), {"--help"});
+  ASSERT_TRUE(process_.waitForFinished(20000));
+  const QString usage = process_.readAllStandardOutput();
+  EXPECT_TRUE(usage.contains("--init-both"));
+  EXPECT_EQ(process_.exitCode(), 0);
+  EXPECT_FALSE(QFile::exists(config_.path() + "/Stereo.ini"));
+}
+
+}  // namespace
