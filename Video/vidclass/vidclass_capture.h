@@ -31,17 +31,14 @@ template <class Api>
 bool BindCaptureMemory(tVideoDevice& device, const Api& api, const CaptureLogTexts& texts, int32_t& memoryId,
                        int32_t& colorMode, int32_t& bitsPerPixel) {
   using driver_binding::Call;
+  // Channel counts the drivers cannot deliver make no header; the memory
+  // request then goes out with 0 bits per pixel, which the driver refuses.
   CaptureFormat format;
-  ReleaseImage(&device.Image);
-  if (!CaptureFormatForChannels(device.Channels, format)) {
-    // Without a header there is nothing to point at the memory.
-    device.LastResult = kUnsupportedChannels;
-    device.Log.push_back(texts.Channels + std::to_string(device.Channels) + " not supported");
-    return false;
-  }
+  const bool deliverable = CaptureFormatForChannels(device.Channels, format);
   colorMode = format.ColorMode;
   bitsPerPixel = format.BitsPerPixel;
-  device.Image = CreateFrameHeader(device.Width, device.Height, device.Channels);
+  ReleaseImage(&device.Image);
+  if (deliverable) device.Image = CreateFrameHeader(device.Width, device.Height, device.Channels);
   const uint32_t handle = device.Handle;
 
   int32_t result = Call(api.is_AllocImageMem, handle, device.Width, device.Height, bitsPerPixel,
@@ -49,6 +46,13 @@ bool BindCaptureMemory(tVideoDevice& device, const Api& api, const CaptureLogTex
   device.LastResult = result;
   device.Log.push_back(ResultLine(texts.Alloc, result) + " " + HexAddress(device.ImageMemory) + " 0");
   if (result != 0) return false;
+  if (!deliverable) {
+    // A driver that took the request anyway: without a header there is
+    // nothing to point at its memory.
+    device.LastResult = kUnsupportedChannels;
+    device.Log.push_back(texts.Channels + std::to_string(device.Channels) + " not supported");
+    return false;
+  }
 
   result = device.LastResult = Call(api.is_SetImageMem, handle, device.ImageMemory, memoryId);
   device.Log.push_back(ResultLine(texts.SetMem, result));

@@ -1,0 +1,253 @@
+// One contract for every device kind, run against the stand-in drivers: open,
+// initialise, capture, stop, trigger and destroy as the main window does.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "Video/vidclass/falcimp.h"
+#include "Video/vidclass/uEyeimp.h"
+#include "Video/vidclass/vidclass_falcon.h"
+#include "Video/vidclass/vidclass_ueye.h"
+#include "Video/vidclass/vidclass_values.h"
+#include "video_test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::MatchesRegex;
+
+constexpr auto kPatience = 10s;
+// Time for a frame that was already under way to be announced.
+constexpr auto kSettle = 400ms;
+
+struct UEyeKind {
+  using Device = tVideoDeviceuEye;
+  static constexpr const char* kPrefix = "uEye";
+  static constexpr bool kHasSoftwareTrigger = true;
+  static bool Load() { return uEyeimp::Load(); }
+  static void Release() { uEyeimp::Release(); }
+  static std::unique_ptr<Device> Open(platform::WindowHandle window) {
+    auto camera = std::make_unique<Device>(1, window);
+    camera->Width = 640;
+    camera->Height = 480;
+    camera->Channels = 3;
+    return camera;
+  }
+};
+
+struct FalconKind {
+  using Device = tVideoDeviceFalcon;
+  static constexpr const char* kPrefix = "Falcon";
+  static constexpr bool kHasSoftwareTrigger = false;
+  static bool Load() { return falcimp::Load(); }
+  static void Release() { falcimp::Release(); }
+  static std::unique_ptr<Device> Open(platform::WindowHandle window) {
+    return std::make_unique<Device>(kFalconDeviceId - 2000, window);
+  }
+};
+
+template <class Kind>
+class DeviceContract : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Kind::Load()) GTEST_SKIP() << "stand-in driver of " << Kind::kPrefix << " not built";
+    AnnouncementLog::Instance().Clear();
+  }
+  void TearDown() override { Kind::Release(); }
+
+  std::unique_ptr<typename Kind::Device> OpenAndInit() {
+    auto device = Kind::Open(&window_);
+    device->Init(kFirstSourceMessage);
+    device->FrameCallback = RecordingFrameCallback;
+    return device;
+  }
+  std::size_t Messages() { return AnnouncementLog::Instance().Count(MessageEntry(kFirstSourceMessage)); }
+  bool WaitForMessages(std::size_t count) {
+    return AnnouncementLog::Instance().WaitFor(MessageEntry(kFirstSourceMessage), count, kPatience);
+  }
+  // True when no frame is announced for a while once the in-flight ones are in.
+  bool StaysQuiet() {
+    std::this_thread::sleep_for(kSettle);
+    const std::size_t before = Messages();
+    std::this_thread::sleep_for(3 * kSettle);
+    return Messages() == before;
+  }
+
+  RecordingWindow window_;
+};
+
+using Kinds = ::testing::Types<UEyeKind, FalconKind>;
+TYPED_TEST_SUITE(DeviceContract, Kinds);
+
+TYPED_TEST(DeviceContract, OpensWithItsDefaults) {
+  auto device = TypeParam::Open(&this->window_);
+  EXPECT_EQ(device->State, 0);
+  EXPECT_EQ(device->LastResult, 0);
+  EXPECT_NE(device->Handle, 0u);
+  EXPECT_GT(device->Width, 0);
+  EXPECT_FALSE(device->Inputs.empty());
+}
+
+TYPED_TEST(DeviceContract, InitLogsEveryDriverCallAndReachesStateOne) {
+  auto device = this->OpenAndInit();
+  const std::string prefix = TypeParam::kPrefix;
+  ASSERT_EQ(device->Log.size(), 6u);
+  EXPECT_EQ(device->Log[0], prefix + " Alloc 0 " + HexAddress(device->ImageMemory) + " 0");
+  EXPECT_THAT(device->Log[1], MatchesRegex(".* SetMem 0"));
+  EXPECT_THAT(device->Log[2], MatchesRegex(".* SetSize 0"));
+  EXPECT_THAT(device->Log[5], MatchesRegex(".* GetMem 0 [0-9A-F]{8}"));
+  EXPECT_EQ(device->State, 1);
+  ASSERT_NE(device->Image, nullptr);
+  EXPECT_NE(device->Image->imageData, nullptr);
+  EXPECT_EQ(device->Image->width, device->Width);
+  EXPECT_GE(device->Image->widthStep, device->Width * device->Channels);
+}
+
+TYPED_TEST(DeviceContract, FramesAreAnnouncedByCallbackThenMessage) {
+  auto device = this->OpenAndInit();
+  const IplImage before = *device->Image;
+  std::vector<unsigned char> firstRow(device->Image->imageData, device->Image->imageData + before.widthStep);
+  device->Start();
+  ASSERT_TRUE(this->WaitForMessages(3));
+  device->Stop();
+  device.reset();
+
+  const std::vector<std::string> announced = AnnouncementLog::Instance().Entries();
+  ASSERT_EQ(announced.size() % 2, 0u);
+  for (std::size_t i = 0; i < announced.size(); i += 2) {
+    EXPECT_EQ(announced[i], "callback") << i;
+    EXPECT_EQ(announced[i + 1], MessageEntry(kFirstSourceMessage)) << i;
+  }
+}
+
+TYPED_TEST(DeviceContract, FramesLandInTheImageMemory) {
+  auto device = this->OpenAndInit();
+  const IplImage* image = device->Image;
+  const std::vector<unsigned char> initial(image->imageData, image->imageData + image->imageSize);
+  device->Start();
+  ASSERT_TRUE(this->WaitForMessages(2));
+  device->Stop();
+  EXPECT_TRUE(this->StaysQuiet());  // no frame is being written any more
+  const std::vector<unsigned char> captured(image->imageData, image->imageData + image->imageSize);
+  EXPECT_NE(captured, initial);
+}
+
+TYPED_TEST(DeviceContract, StartStopStart) {
+  auto device = this->OpenAndInit();
+  device->Start();
+  ASSERT_TRUE(this->WaitForMessages(2));
+  device->Stop();
+  EXPECT_TRUE(this->StaysQuiet());
+
+  const std::size_t afterStop = this->Messages();
+  device->Start();
+  EXPECT_TRUE(this->WaitForMessages(afterStop + 2));
+}
+
+TYPED_TEST(DeviceContract, StopBeforeStartAnnouncesNothingAndStartStillWorks) {
+  auto device = this->OpenAndInit();
+  device->Stop();
+  EXPECT_TRUE(this->StaysQuiet());
+  EXPECT_EQ(this->Messages(), 0u);
+  device->Start();
+  EXPECT_TRUE(this->WaitForMessages(1));
+}
+
+TYPED_TEST(DeviceContract, DestroyWhileRunningEndsTheAnnouncements) {
+  auto device = this->OpenAndInit();
+  device->Start();
+  ASSERT_TRUE(this->WaitForMessages(1));
+  device.reset();
+  const std::size_t atDestruction = this->Messages();
+  std::this_thread::sleep_for(3 * kSettle);
+  EXPECT_EQ(this->Messages(), atDestruction);
+}
+
+TYPED_TEST(DeviceContract, DestroyedDeviceCanBeOpenedAgain) {
+  auto device = this->OpenAndInit();
+  device->Start();
+  ASSERT_TRUE(this->WaitForMessages(1));
+  device.reset();
+  auto again = TypeParam::Open(&this->window_);
+  EXPECT_EQ(again->State, 0);
+}
+
+TYPED_TEST(DeviceContract, DestroyBeforeInitEndsTheThread) {
+  auto device = TypeParam::Open(&this->window_);
+  std::this_thread::sleep_for(50ms);
+  device.reset();
+  auto again = TypeParam::Open(&this->window_);
+  EXPECT_EQ(again->State, 0);
+}
+
+TYPED_TEST(DeviceContract, TriggerModeGivesOneFramePerTrigger) {
+  auto device = this->OpenAndInit();
+  device->Start();
+  ASSERT_TRUE(this->WaitForMessages(1));
+  device->SetTriggerMode(true);
+  if constexpr (!TypeParam::kHasSoftwareTrigger) {
+    // The board has no trigger: its live frames go on.
+    const std::size_t now = this->Messages();
+    EXPECT_TRUE(this->WaitForMessages(now + 2));
+    return;
+  }
+  ASSERT_TRUE(this->StaysQuiet());
+  const std::size_t before = this->Messages();
+  for (std::size_t i = 1; i <= 3; ++i) {
+    device->Trigger();
+    EXPECT_EQ(device->LastResult, 0);
+    ASSERT_TRUE(this->WaitForMessages(before + i));
+  }
+  EXPECT_TRUE(this->StaysQuiet());
+  EXPECT_EQ(this->Messages(), before + 3);
+
+  device->SetTriggerMode(false);
+  device->Start();
+  EXPECT_TRUE(this->WaitForMessages(before + 5));
+}
+
+TYPED_TEST(DeviceContract, BrightnessAndContrastAreKeptAsSet) {
+  auto device = this->OpenAndInit();
+  device->SetBrightness(0.5);
+  device->SetContrast(0.25);
+  EXPECT_EQ(device->Brightness, 0.5);
+  EXPECT_EQ(device->Contrast, 0.25);
+}
+
+TYPED_TEST(DeviceContract, FrameRateRangeHoldsTheRateInEffect) {
+  auto device = this->OpenAndInit();
+  ValueRange range;
+  device->GetFrameRateRange(range);
+  ASSERT_GT(range.Maximum, 0.0);
+  EXPECT_LE(range.Minimum, range.Maximum);
+  device->SetFrameRate(range.Maximum * 4);
+  EXPECT_LE(device->FrameRate, range.Maximum * (1 + 1e-9));
+}
+
+// The camera's frame-rate range is the inverse of the driver's frame-time
+// range, asked of the driver directly.
+TEST(UEyeContract, FrameRateRangeIsTheInverseOfTheFrameTimeRange) {
+  if (!uEyeimp::Load()) GTEST_SKIP() << "stand-in camera driver not built";
+  RecordingWindow window;
+  {
+    auto camera = UEyeKind::Open(&window);
+    camera->Init(kFirstSourceMessage);
+    for (int32_t clock : {10, 30}) {
+      camera->SetPixelClock(clock);
+      double shortest = 0, longest = 0, step = 0;
+      ASSERT_EQ(uEyeimp::Api().is_GetFrameTimeRange(camera->Handle, &shortest, &longest, &step), 0);
+      ValueRange rates;
+      camera->GetFrameRateRange(rates);
+      EXPECT_DOUBLE_EQ(rates.Minimum, 1.0 / longest) << clock;
+      EXPECT_DOUBLE_EQ(rates.Maximum, 1.0 / shortest) << clock;
+      EXPECT_DOUBLE_EQ(rates.Increment, step) << clock;
+    }
+  }
+  uEyeimp::Release();
+}
+
+}  // namespace
