@@ -1,0 +1,40 @@
+#include "drivers/board_scene.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "drivers/lens.h"
+
+namespace sim {
+namespace {
+
+double Wave(double t, double period_s, double phase) {
+  return std::sin(2.0 * std::numbers::pi * t / period_s + phase);
+}
+
+}  // namespace
+
+BoardPose BoardPoseAt(double t) {
+  // Incommensurate periods, so the poses keep varying.
+  const cv::Vec3d tilt(0.38 * Wave(t, 6.3, 0.0), 0.42 * Wave(t, 8.9, 0.5), 0.25 * Wave(t, 13.7, 1.3));
+  const cv::Vec3d centre(60.0 + 45.0 * Wave(t, 7.7, 1.0), 35.0 * Wave(t, 9.1, 2.0),
+                         650.0 + 170.0 * Wave(t, 11.3, 0.3));
+  return {RotationFromVector(tilt), centre};
+}
+
+cv::Matx33d RayToBoardHomography(const BoardPose& pose, const StereoSimCameraModel& camera,
+                                 double square_mm) {
+  const cv::Matx33d cam_rotation =
+      RotationFromVector({camera.rotation[0], camera.rotation[1], camera.rotation[2]});
+  const cv::Vec3d cam_translation(camera.translation[0], camera.translation[1], camera.translation[2]);
+  const cv::Matx33d to_camera = cam_rotation * pose.rotation;
+  const cv::Vec3d pattern_centre((kSquaresX - 2) / 2.0 * square_mm, (kSquaresY - 2) / 2.0 * square_mm, 0.0);
+  const cv::Vec3d origin = cam_rotation * (pose.centre_mm - pose.rotation * pattern_centre) + cam_translation;
+  // Columns: board x and y axes scaled to squares, then the board origin.
+  const cv::Matx33d board_to_ray(to_camera(0, 0) * square_mm, to_camera(0, 1) * square_mm, origin[0],
+                                 to_camera(1, 0) * square_mm, to_camera(1, 1) * square_mm, origin[1],
+                                 to_camera(2, 0) * square_mm, to_camera(2, 1) * square_mm, origin[2]);
+  return board_to_ray.inv();
+}
+
+}  // namespace sim

@@ -1,0 +1,59 @@
+#include "drivers/rig_queries.h"
+
+#include <opencv2/core.hpp>
+
+#include "drivers/board_scene.h"
+#include "drivers/sim_driver_api.h"
+
+namespace sim {
+
+bool WriteRigFile(const SimConfig& config, const std::string& path, int width, int height) {
+  try {
+    cv::FileStorage file(path, cv::FileStorage::WRITE | cv::FileStorage::FORMAT_YAML);
+    if (!file.isOpened()) return false;
+    file << "image_width" << width << "image_height" << height;
+    file << "board_inner_corners" << cv::Size(kSquaresX - 1, kSquaresY - 1) << "square_mm"
+         << config.square_mm;
+    for (size_t i = 0; i < config.cameras.size(); ++i) {
+      const StereoSimCameraModel m = ModelForImage(config.cameras[i], width, height);
+      const std::string n = std::to_string(i + 1);
+      file << "K" + n << cv::Matx33d(m.fx, 0, m.cx, 0, m.fy, m.cy, 0, 0, 1);
+      file << "D" + n << cv::Matx<double, 1, 5>(m.k1, m.k2, m.p1, m.p2, 0.0);
+      if (i == 0) continue;
+      const cv::Matx33d rotation = RotationFromVector({m.rotation[0], m.rotation[1], m.rotation[2]});
+      const cv::Vec3d translation(m.translation[0], m.translation[1], m.translation[2]);
+      file << "R" + n << rotation << "T" + n << translation;
+      if (i == 1) file << "R" << rotation << "T" << translation;
+    }
+    return true;
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+}  // namespace sim
+
+extern "C" {
+
+int32_t stereo_sim_GetCameraModel(uint32_t cameraId, int32_t width, int32_t height,
+                                  StereoSimCameraModel* pModel) {
+  if (pModel == nullptr || width <= 0 || height <= 0) return IS_INVALID_PARAMETER;
+  const sim::SimConfig config = sim::ReadConfigFromEnvironment();
+  if (cameraId == 0 || cameraId > config.cameras.size()) return IS_INVALID_PARAMETER;
+  *pModel = sim::ModelForImage(config.cameras[cameraId - 1], width, height);
+  return IS_SUCCESS;
+}
+
+int32_t stereo_sim_GetBoard(StereoSimBoard* pBoard) {
+  if (pBoard == nullptr) return IS_INVALID_PARAMETER;
+  *pBoard = {sim::kSquaresX - 1, sim::kSquaresY - 1, sim::ReadConfigFromEnvironment().square_mm};
+  return IS_SUCCESS;
+}
+
+int32_t stereo_sim_WriteRigFile(const char* path, int32_t width, int32_t height) {
+  if (path == nullptr || width <= 0 || height <= 0) return IS_INVALID_PARAMETER;
+  return sim::WriteRigFile(sim::ReadConfigFromEnvironment(), path, width, height) ? IS_SUCCESS
+                                                                                  : IS_NO_SUCCESS;
+}
+
+}  // extern "C"
