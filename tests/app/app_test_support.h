@@ -68,3 +68,12 @@ QString TakeShownErrors();
 
 // True when the stand-in camera driver loaded, so real devices can be opened.
 bool CamerasAvailable();
+
+// Tests with the simulated cameras fail when the build made the stand-in
+// drivers and they do not load, and are skipped in a build without them.
+#ifdef STEREO_SIMULATED_CAMERAS
+#define REQUIRE_CAMERAS() ASSERT_TRUE(CamerasAvailable()) << "the stand-in camera driver does not load"
+#else
+#define REQUIRE_CAMERAS() \
+  if (!CamerasAvailable()) GTEST_SKIP() << "the stand-in camera driver is not built"
+#endif

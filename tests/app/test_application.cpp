@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/Unit1.h"
+#include "app/Unit2.h"
 #include "app/application.h"
 #include "app_test_support.h"
 
@@ -90,7 +91,7 @@ TEST(StartOptions, Malformed_RefusesWhatItDoesNotKnow) {
 }
 
 TEST(StartUp, ListsBothCaptureSourcesAndTheCamerasInOrder) {
-  if (!CamerasAvailable()) GTEST_SKIP() << "the stand-in camera driver is not built";
+  REQUIRE_CAMERAS();
   ScopedSettingsFolder folder;
   ScopedEnv sources("STEREO_CAPTURE_SOURCES", "videotestsrc pattern=ball\nvideotestsrc pattern=snow\n");
   Windows windows;
@@ -110,6 +111,15 @@ TEST(StartUp, ListsBothCaptureSourcesAndTheCamerasInOrder) {
     EXPECT_TRUE(list->item(2)->text().endsWith(" - #1"));
     EXPECT_EQ(list->item(4)->text(), "Falcon");
   }
+}
+
+TEST(StartUp, ShowingTheMainWindowShowsTheDisplayWindow) {
+  ScopedSettingsFolder folder;
+  Windows windows;
+  EXPECT_FALSE(Form2->isVisible());
+  windows.form().show();
+  EXPECT_TRUE(Form2->isVisible());
+  EXPECT_EQ(windows.form().windowTitle(), "Stereo");
 }
 
 class ProgramTest : public ::testing::Test {

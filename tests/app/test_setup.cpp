@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <chrono>
+#include <filesystem>
+
+#include "Video/vidclass/vidclass.h"
+#include "Video/vidclass/vidclass_falcon.h"
+#include "Video/vidclass/vidclass_ueye.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/qtimer.h"
+#include "app_test_support.h"
+#include "fake_source.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+int RowWithId(const QListWidget* list, int id) {
+  for (int row = 0; row < list->count(); ++row) {
+    if (list->item(row)->data(Qt::UserRole).toInt() == id) return row;
+  }
+  return -1;
+}
+
+size_t ThreadCount() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+  return count;
+}
+
+TEST(MakeSourceDevice, IdRangesChooseTheKind) {
+  EXPECT_EQ(MakeSourceDevice(1000, nullptr), nullptr);
+  EXPECT_EQ(MakeSourceDevice(1999, nullptr), nullptr);
+  EXPECT_NE(dynamic_cast<tVideoDeviceFalcon*>(MakeSourceDevice(2000, nullptr).get()), nullptr);
+  EXPECT_NE(dynamic_cast<tVideoDeviceuEye*>(MakeSourceDevice(3002, nullptr).get()), nullptr);
+}
+
+// Set-up with two system capture sources listed ahead of any camera.
+class SetUpTest : public ::testing::Test {
+ protected:
+  SetUpTest() : sources_("STEREO_CAPTURE_SOURCES", "videotestsrc\nvideotestsrc pattern=ball\n") {}
+  TForm1& form() { return windows_->form(); }
+  void SetUp() override { windows_ = std::make_unique<Windows>(); }
+
+  ScopedSettingsFolder folder_;
+  ScopedEnv sources_;
+  std::unique_ptr<Windows> windows_;
+};
+
+TEST_F(SetUpTest, NoSelectionDoesNothingAtAll) {
+  form().BuInit1->click();
+  form().BuInit2->click();
+  form().BuInitBoth->click();
+  EXPECT_EQ(form().Device1, nullptr);
+  EXPECT_EQ(form().Device2, nullptr);
+  EXPECT_EQ(form().MeLog->toPlainText(), "Memo1");
+}
+
+TEST_F(SetUpTest, CaptureSourceOnEitherSideIsRefusedWithALogLine) {
+  form().ListBox1->setCurrentRow(0);
+  form().ListBox2->setCurrentRow(1);
+  form().BuInit1->click();
+  form().BuInit2->click();
+  EXPECT_EQ(form().Device1, nullptr);
+  EXPECT_EQ(form().Device2, nullptr);
+  EXPECT_EQ(form().MeLog->toPlainText(),
+            "Memo1\nCapture devices are not available yet\nCapture devices are not available yet");
+}
+
+TEST_F(SetUpTest, SameEntryOnBothSidesLeavesTheSecondSideAlone) {
+  form().ListBox1->setCurrentRow(0);
+  form().ListBox2->setCurrentRow(0);
+  form().BuInit2->click();
+  EXPECT_EQ(form().MeLog->toPlainText(), "Memo1");
+}
+
+// The simulated rig: two cameras and a frame-grabber board.
+class CameraTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_CAMERAS();
+    threads_before_ = ThreadCount();
+    windows_ = std::make_unique<Windows>();
+    filter_ = TVidFilter::Create<RecordingFilter>();
+    form().FilterList.push_back({"Recorder", filter_});
+    form().ListBox1->setCurrentRow(RowWithId(form().ListBox1, 3001));
+    form().ListBox2->setCurrentRow(RowWithId(form().ListBox2, 3002));
+  }
+  TForm1& form() { return windows_->form(); }
+  size_t Pairs() const { return filter_->pairs.size(); }
+  bool WaitForPairs(size_t more, std::chrono::milliseconds timeout) {
+    const size_t target = Pairs() + more;
+    return ProcessEventsUntil([&] { return Pairs() >= target; }, timeout);
+  }
+
+  ScopedSettingsFolder folder_;
+  size_t threads_before_ = 0;
+  std::unique_ptr<Windows> windows_;
+  std::shared_ptr<RecordingFilter> filter_;
+};
+
+TEST_F(CameraTest, InitOfBothOpensSizesAndStartsLiveCapture) {
+  form().BuInitBoth->click();
+  ASSERT_NE(form().Device1, nullptr);
+  ASSERT_NE(form().Device2, nullptr);
+  EXPECT_EQ(form().Device1->State, 1);
+  EXPECT_EQ(form().Device2->State, 1);
+  EXPECT_EQ(form().Device2->Width, 640);
+  EXPECT_EQ(form().Device2->Channels, 3);
+  EXPECT_NE(form().MeLog->toPlainText(), "Memo1");
+  EXPECT_EQ(Form2->PbGraf1->geometry(), QRect(0, 0, 320, 240));
+  EXPECT_EQ(Form2->PbGraf2->geometry(), QRect(321, 0, 320, 240));
+  EXPECT_TRUE(Form2->PbGraf2->Bitmap().Matches(640, 480, 24));
+  ASSERT_TRUE(WaitForPairs(3, 20s));
+  const ImagePair& pair = filter_->pairs.back();
+  EXPECT_EQ(pair.Left(), form().Device1->Image);
+  EXPECT_EQ(pair.Right(), form().Device2->Image);
+}
+
+TEST_F(CameraTest, FalconBoardOpensOnTheSecondSideLikeTheFirst) {
+  form().ListBox2->setCurrentRow(RowWithId(form().ListBox2, 2000));
+  form().BuInit2->click();
+  ASSERT_NE(dynamic_cast<tVideoDeviceFalcon*>(form().Device2.get()), nullptr);
+  EXPECT_GE(Form2->PbGraf2->x(), 321);
+}
+
+TEST_F(CameraTest, OnlyTheFirstCameraGivesLeftOnlyPairs) {
+  form().BuInit1->click();
+  form().BuStart->click();
+  ASSERT_TRUE(WaitForPairs(2, 20s));
+  EXPECT_EQ(filter_->pairs.back().Right(), nullptr);
+}
+
+TEST_F(CameraTest, InitAgainReplacesTheSideAndForgetsItsArrival) {
+  form().BuInit1->click();
+  form().BuInit2->click();
+  form().Arrived1 = true;
+  form().BuInit1->click();
+  EXPECT_FALSE(form().Arrived1);
+  ASSERT_NE(form().Device1, nullptr);
+  EXPECT_EQ(form().Device1->State, 1);
+  // The replaced camera was closed: the driver lets the same camera open again.
+  form().BuStart->click();
+  EXPECT_TRUE(WaitForPairs(2, 20s));
+}
+
+TEST_F(CameraTest, TriggerGivesOneResultPerCamera) {
+  form().BuInitBoth->click();
+  form().tbFrameRate->setValue(0);
+  form().ChTrigger->setChecked(true);
+  form().Trigger->click();
+  EXPECT_EQ(form().StatusBar1->currentMessage(), "00");
+}
+
+TEST_F(CameraTest, TriggerModeGivesPairsAtThePeriodSetAndOffRestartsLiveCapture) {
+  form().BuInitBoth->click();
+  ASSERT_TRUE(WaitForPairs(1, 20s));
+  form().tbFrameRate->setValue(50);  // 200 ms
+  form().ChTrigger->setChecked(true);
+  ProcessEventsFor(500ms);
+  const size_t before = Pairs();
+  const auto started = std::chrono::steady_clock::now();
+  ProcessEventsFor(2000ms);
+  const double elapsed_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  const size_t pairs = Pairs() - before;
+  EXPECT_GE(pairs, 4u);
+  // Never more than one pair per period (plus the one in flight).
+  EXPECT_LE(pairs, static_cast<size_t>(elapsed_ms / 200.0) + 2);
+
+  form().ChTrigger->setChecked(false);
+  EXPECT_EQ(form().QueryTimer, nullptr);
+  EXPECT_TRUE(WaitForPairs(3, 20s));
+}
+
+TEST_F(CameraTest, ClosingLiveCamerasInTriggerModeIsQuickAndLeavesNoThread) {
+  form().BuInitBoth->click();
+  form().tbFrameRate->setValue(80);
+  form().ChTrigger->setChecked(true);
+  ASSERT_TRUE(WaitForPairs(2, 20s));
+  const auto started = std::chrono::steady_clock::now();
+  form().close();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  EXPECT_EQ(form().Device1, nullptr);
+  EXPECT_EQ(form().QueryTimer, nullptr);
+  windows_.reset();
+  EXPECT_EQ(ThreadCount(), threads_before_);
+}
+
+}  // namespace
