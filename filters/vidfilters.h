@@ -39,6 +39,8 @@ class TVidFilter {
  public:
   // A constructor cannot reach a subclass's AllocateOutputs; Create runs it
   // (and the rest of a filter's set-up) once the whole object exists.
+  // Subclass constructors take the key and pass it on:
+  //   auto filter = TVidFilter::Create<TColToGrayFilter>();
   template <class Filter, class... Args>
   static std::unique_ptr<Filter> Create(Args&&... args) {
     auto filter = std::make_unique<Filter>(CreateKey{}, std::forward<Args>(args)...);
