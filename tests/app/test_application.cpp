@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QListWidget>
 #include <QProcess>
 #include <QStatusBar>
@@ -176,6 +177,41 @@ TEST_F(ProgramTest, StoredValuesSurviveARunEndedBySignal) {
   EXPECT_NE(settings.find("Framerate=2.5\n"), std::string::npos) << settings;
   EXPECT_NE(settings.find("FourCC=MJPG\n"), std::string::npos) << settings;
   EXPECT_NE(settings.find("Exposure=42\n"), std::string::npos) << settings;
+}
+
+// Both panes of a picture of the display window hold the board: dark squares
+// and bright ones.
+bool PaneShowsTheBoard(const QImage& shot, const QRect& pane) {
+  int dark = 0;
+  int bright = 0;
+  for (int y = pane.top(); y <= pane.bottom(); y += 2) {
+    for (int x = pane.left(); x <= pane.right(); x += 2) {
+      const int grey = qGray(shot.pixel(x, y));
+      dark += grey < 50;
+      bright += grey > 180;
+    }
+  }
+  return dark > 100 && bright > 100;
+}
+
+TEST_F(ProgramTest, InitBothStartsBothCamerasFromTheRestoredLists) {
+  REQUIRE_CAMERAS();
+  QFile file(config_.path() + "/Stereo.ini");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[Mode]\nCam1=rig - #1\nCam2=RIG - #2\n");
+  file.close();
+  QProcessEnvironment environment = process_.processEnvironment();
+  environment.insert("STEREO_SIM_MODEL", "Rig");
+  process_.setProcessEnvironment(environment);
+  const QString shot_file = config_.path() + "/shot.png";
+  process_.start(ProgramPath(), {"--init-both", "--screenshot", shot_file, "--screenshot-delay", "2500"});
+  ASSERT_TRUE(process_.waitForFinished(90000));
+  EXPECT_EQ(process_.exitCode(), 0) << process_.readAllStandardError().toStdString();
+  const QImage shot(shot_file);
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_TRUE(PaneShowsTheBoard(shot, QRect(0, 0, 320, 240)));
+  EXPECT_TRUE(PaneShowsTheBoard(shot, QRect(321, 0, 320, 240)));
+  EXPECT_NE(Settings().find("Cam1=Rig - #1\nCam2=Rig - #2\n"), std::string::npos) << Settings();
 }
 
 TEST_F(ProgramTest, HelpNamesTheStartOptionsWithoutOpeningWindows) {
