@@ -38,7 +38,8 @@ inline float CheckerWave(float u, float inverse_width) {
   const float frac = u - whole;
   const float edge_distance = std::min(frac, 1.0f - frac);
   const float magnitude = std::min(1.0f, 2.0f * edge_distance * inverse_width);
-  return (static_cast<int>(whole + 128.0f) & 1) ? -magnitude : magnitude;
+  const float sign = 1.0f - 2.0f * static_cast<float>(static_cast<int>(whole + 128.0f) & 1);
+  return sign * magnitude;
 }
 
 // Coverage of [lo, hi] by a pixel of the given footprint centred at u.
@@ -55,13 +56,18 @@ void BoardRow(const float* ray_x, const float* ray_y, int count, const BoardRowP
     const float a = p.g[0] * x + p.g[1] * y + p.g[2];
     const float b = p.g[3] * x + p.g[4] * y + p.g[5];
     const float c = p.g[6] * x + p.g[7] * y + p.g[8];
+    // Rays that meet the board's plane behind the lens see only background.
     const bool in_front = c > 1e-9f;
-    const float inverse_depth = in_front ? 1.0f / c : 0.0f;
+    const float inverse_depth = 1.0f / std::max(c, 1e-9f);
     const float u = in_front ? std::clamp(a * inverse_depth, -100.0f, 100.0f) : -100.0f;
     const float v = in_front ? std::clamp(b * inverse_depth, -100.0f, 100.0f) : -100.0f;
     const float width = p.footprint * inverse_depth * std::sqrt(inverse_depth);
     const float inverse_width = 1.0f / std::max(width, 1e-4f);
-    const float dark = 0.5f + 0.5f * CheckerWave(u, inverse_width) * CheckerWave(v, inverse_width);
+    // The pattern's outer edge is no checker edge: there the board just turns white.
+    const float checker_u = std::clamp(u, p.pattern_lo_u + 0.5f, p.pattern_hi_u - 0.5f);
+    const float checker_v = std::clamp(v, p.pattern_lo_v + 0.5f, p.pattern_hi_v - 0.5f);
+    const float dark =
+        0.5f + 0.5f * CheckerWave(checker_u, inverse_width) * CheckerWave(checker_v, inverse_width);
     const float in_pattern = Inside(u, p.pattern_lo_u, p.pattern_hi_u, inverse_width) *
                              Inside(v, p.pattern_lo_v, p.pattern_hi_v, inverse_width);
     const float on_board = Inside(u, p.margin_lo_u, p.margin_hi_u, inverse_width) *
@@ -121,13 +127,28 @@ FrameRenderer::FrameRenderer(const SimConfig& config, uint32_t camera_id)
 
 FrameRenderer::~FrameRenderer() = default;
 
-const float* FrameRenderer::NextNoise(size_t count) {
+size_t FrameRenderer::NextRandom(size_t below) {
   // xorshift64: cheap, and good enough to pick where a row's noise starts.
   random_state_ ^= random_state_ << 13;
   random_state_ ^= random_state_ >> 7;
   random_state_ ^= random_state_ << 17;
-  const size_t span = noise_.size() - std::min(count, kMaxRowSamples);
-  return noise_.data() + random_state_ % span;
+  return static_cast<size_t>(random_state_ % below);
+}
+
+const float* FrameRenderer::NextNoise(size_t count) {
+  return noise_.data() + NextRandom(noise_.size() - std::min(count, kMaxRowSamples));
+}
+
+const uint8_t* FrameRenderer::NextBackground(const SensorResponse& response, int width) {
+  if (!(background_response_ == response)) {
+    const size_t pixels = (kNoiseTableSize + kMaxRowSamples) / 4;
+    std::vector<float> flat(pixels, kBackground);
+    background_.resize(pixels * response.channels);
+    ExposePixels(flat.data(), static_cast<int>(pixels), response, noise_.data(), background_.data());
+    background_response_ = response;
+  }
+  const size_t room = background_.size() / response.channels - static_cast<size_t>(width);
+  return background_.data() + NextRandom(room) * response.channels;
 }
 
 void FrameRenderer::Render(const FrameRequest& request) {
@@ -201,32 +222,49 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
   params.margin_hi_v = static_cast<float>(kSquaresY - 1 + kMarginSquares);
 
   const Span span = BoardSpan(request, g);
+  const SensorResponse response = ResponseFor(request);
+  const int channels = response.channels;
   for (int row = 0; row < cam.height; ++row) {
-    std::fill(reflectance_.begin(), reflectance_.end(), kBackground);
-    if (row >= span.y0 && row < span.y1 && span.x1 > span.x0) {
-      const size_t first = static_cast<size_t>(row) * cam.width + span.x0;
-      BoardRow(rays_.x.data() + first, rays_.y.data() + first, span.x1 - span.x0, params,
-               reflectance_.data() + span.x0);
+    uint8_t* out = request.pixels + static_cast<ptrdiff_t>(row) * request.pitch;
+    const uint8_t* background = NextBackground(response, cam.width);
+    if (row < span.y0 || row >= span.y1 || span.x1 <= span.x0) {
+      std::memcpy(out, background, static_cast<size_t>(cam.width) * channels);
+      continue;
     }
-    WriteRow(request, reflectance_.data(), request.pixels + static_cast<ptrdiff_t>(row) * request.pitch);
+    const int count = span.x1 - span.x0;
+    const size_t first = static_cast<size_t>(row) * cam.width + span.x0;
+    BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, reflectance_.data());
+    std::memcpy(out, background, static_cast<size_t>(span.x0) * channels);
+    ExposePixels(reflectance_.data(), count, response, NextNoise(static_cast<size_t>(count) * channels),
+                 out + span.x0 * channels);
+    std::memcpy(out + span.x1 * channels, background + span.x1 * channels,
+                static_cast<size_t>(cam.width - span.x1) * channels);
   }
 }
 
-void FrameRenderer::WriteRow(const FrameRequest& request, const float* reflectance, uint8_t* row) {
-  const int width = request.width;
-  const int channels = BytesPerPixel(request.colour_mode);
+SensorResponse ResponseFor(const FrameRequest& request) {
+  SensorResponse response;
+  response.channels = BytesPerPixel(request.colour_mode);
   const float gain = static_cast<float>(request.exposure_ms) * kDnPerMs * request.contrast / 256.0f;
-  const float offset = (request.brightness - 128) * 0.5f;
-  const float* noise = NextNoise(static_cast<size_t>(width) * channels);
+  for (int c = 0; c < 3; ++c) response.gain[c] = response.channels == 1 ? gain : gain * kChannelGain[c];
+  response.offset = (request.brightness - 128) * 0.5f;
+  return response;
+}
+
+void ExposePixels(const float* reflectance, int count, const SensorResponse& response, const float* noise,
+                  uint8_t* out) {
+  const int channels = response.channels;
   if (channels == 1) {
-    for (int x = 0; x < width; ++x) row[x] = Saturate(reflectance[x] * gain + offset + noise[x]);
+    for (int x = 0; x < count; ++x)
+      out[x] = Saturate(reflectance[x] * response.gain[0] + response.offset + noise[x]);
     return;
   }
-  const float gains[3] = {gain * kChannelGain[0], gain * kChannelGain[1], gain * kChannelGain[2]};
-  for (int x = 0; x < width; ++x) {
-    uint8_t* pixel = row + x * channels;
+  for (int x = 0; x < count; ++x) {
+    uint8_t* pixel = out + x * channels;
     const float* pixel_noise = noise + x * channels;
-    for (int c = 0; c < 3; ++c) pixel[c] = Saturate(reflectance[x] * gains[c] + offset + pixel_noise[c]);
+    for (int c = 0; c < 3; ++c) {
+      pixel[c] = Saturate(reflectance[x] * response.gain[c] + response.offset + pixel_noise[c]);
+    }
     if (channels == 4) pixel[3] = 0;
   }
 }

@@ -29,6 +29,21 @@ struct FrameRequest {
 // perfect white surface, before contrast gain and brightness offset.
 inline constexpr float kDnPerMs = 25.0f;
 
+// How light becomes digital numbers in one frame: a linear response per
+// channel (exposure, contrast, colour cast) plus the brightness offset.
+struct SensorResponse {
+  int channels = 0;  // bytes per pixel: 1, 3 or 4 (the fourth stays 0)
+  float gain[3] = {0, 0, 0};
+  float offset = 0;
+  bool operator==(const SensorResponse&) const = default;
+};
+SensorResponse ResponseFor(const FrameRequest& request);
+
+// Writes `count` pixels of the given reflectances, with noise (one value per
+// channel sample), saturating at 0 and 255.
+void ExposePixels(const float* reflectance, int count, const SensorResponse& response, const float* noise,
+                  uint8_t* out);
+
 // Precomputed normalised ray of every sensor pixel of one camera model.
 struct RayTable {
   StereoSimCameraModel camera{};
@@ -54,8 +69,10 @@ class FrameRenderer {
   };
   void RenderBoard(const FrameRequest& request);
   Span BoardSpan(const FrameRequest& request, const cv::Matx33d& ray_to_board) const;
-  void WriteRow(const FrameRequest& request, const float* reflectance, uint8_t* row);
   const float* NextNoise(size_t count);
+  // Noisy background pixels for a whole row, from a table made once per response.
+  const uint8_t* NextBackground(const SensorResponse& response, int width);
+  size_t NextRandom(size_t below);
 
   double square_mm_;
   ImageSource source_;
@@ -63,6 +80,8 @@ class FrameRenderer {
   RayTable rays_;
   std::vector<float> reflectance_;
   std::vector<float> noise_;
+  std::vector<uint8_t> background_;
+  SensorResponse background_response_;
   uint64_t random_state_;
 };
 
