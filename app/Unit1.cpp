@@ -27,13 +27,6 @@ namespace {
 const char kSettingsFile[] = "Stereo.ini";
 const char kSection[] = "Mode";
 
-// Row of the selected entry, or -1. The current row alone does not count: a
-// list that gets focus has a current row without any selection.
-int SelectedRow(const QListWidget* list) {
-  const auto selected = list->selectedItems();
-  return selected.isEmpty() ? -1 : list->row(selected.front());
-}
-
 std::string SelectedText(const QListWidget* list) {
   const int row = SelectedRow(list);
   return row < 0 ? std::string() : list->item(row)->text().toStdString();
@@ -60,6 +53,11 @@ void FillSourceList(QListWidget* list, const std::vector<DeviceEntry>& devices) 
 }
 
 }  // namespace
+
+int SelectedRow(const QListWidget* list) {
+  const auto selected = list->selectedItems();
+  return selected.isEmpty() ? -1 : list->row(selected.front());
+}
 
 int FrameRatePosition(double frames_per_second, int minimum, int maximum) {
   const double scaled = std::clamp(frames_per_second * 10.0, double(minimum), double(maximum));

@@ -41,6 +41,10 @@ double TimerInterval(int frame_rate_position);
 // no file is there yet, or throws "Directory <path> can not be made".
 std::string PrepareSettingsPath(const std::string& folder);
 
+// Row of a source list's selected entry, or -1. The current row alone does
+// not count: a list that gets focus has a current row without any selection.
+int SelectedRow(const QListWidget* list);
+
 // The device object for a source-list id, not yet initialised; null for a
 // kind this program cannot open yet (system capture devices).
 std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window);

@@ -9,15 +9,6 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 
-namespace {
-
-int SelectedRow(const QListWidget* list) {
-  const auto selected = list->selectedItems();
-  return selected.isEmpty() ? -1 : list->row(selected.front());
-}
-
-}  // namespace
-
 std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window) {
   if (id >= kUEyeDeviceIdBase) return std::make_unique<tVideoDeviceuEye>(id - kUEyeDeviceIdBase, window);
   if (id >= kFalconDeviceId) return std::make_unique<tVideoDeviceFalcon>(id - kFalconDeviceId, window);

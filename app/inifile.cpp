@@ -33,6 +33,18 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+// The whole text, blanks around it and a leading "+" allowed, as one number.
+template <class Number>
+std::optional<Number> ParseWhole(std::string_view text) {
+  text = Trim(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  Number value{};
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 std::string FormatFloat(double value) {
@@ -42,26 +54,12 @@ std::string FormatFloat(double value) {
 }
 
 std::optional<double> ParseFloat(std::string_view text) {
-  text = Trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  double value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(value)) {
-    return std::nullopt;
-  }
+  const std::optional<double> value = ParseWhole<double>(text);
+  if (value && !std::isfinite(*value)) return std::nullopt;
   return value;
 }
 
-std::optional<int> ParseInteger(std::string_view text) {
-  text = Trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  int value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-  return value;
-}
+std::optional<int> ParseInteger(std::string_view text) { return ParseWhole<int>(text); }
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
   sections_.push_back(Section{});

@@ -65,21 +65,7 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
-ScopedSettingsFolder::ScopedSettingsFolder() {
-  if (const char* previous = std::getenv("XDG_CONFIG_HOME")) {
-    previous_ = previous;
-    had_previous_ = true;
-  }
-  setenv("XDG_CONFIG_HOME", Path().c_str(), 1);
-}
-
-ScopedSettingsFolder::~ScopedSettingsFolder() {
-  if (had_previous_) {
-    setenv("XDG_CONFIG_HOME", previous_.c_str(), 1);
-  } else {
-    unsetenv("XDG_CONFIG_HOME");
-  }
-}
+ScopedSettingsFolder::ScopedSettingsFolder() : config_home_("XDG_CONFIG_HOME", dir_.path().toStdString()) {}
 
 void ScopedSettingsFolder::WriteSettings(const std::string& text) const {
   std::ofstream(SettingsFile(), std::ios::binary | std::ios::trunc) << text;

@@ -14,26 +14,6 @@
 class TForm1;
 class TForm2;
 
-// Points XDG_CONFIG_HOME at a fresh folder while it lives.
-class ScopedSettingsFolder {
- public:
-  ScopedSettingsFolder();
-  ~ScopedSettingsFolder();
-  ScopedSettingsFolder(const ScopedSettingsFolder&) = delete;
-  ScopedSettingsFolder& operator=(const ScopedSettingsFolder&) = delete;
-
-  std::string Path() const { return dir_.path().toStdString(); }
-  std::string SettingsFile() const { return Path() + "/Stereo.ini"; }
-  // Replaces the settings file with this text.
-  void WriteSettings(const std::string& text) const;
-  std::string ReadSettings() const;
-
- private:
-  QTemporaryDir dir_;
-  std::string previous_;
-  bool had_previous_ = false;
-};
-
 // Sets an environment variable while it lives.
 class ScopedEnv {
  public:
@@ -46,6 +26,24 @@ class ScopedEnv {
   std::string name_;
   std::string previous_;
   bool had_previous_ = false;
+};
+
+// Points XDG_CONFIG_HOME at a fresh folder while it lives.
+class ScopedSettingsFolder {
+ public:
+  ScopedSettingsFolder();
+  ScopedSettingsFolder(const ScopedSettingsFolder&) = delete;
+  ScopedSettingsFolder& operator=(const ScopedSettingsFolder&) = delete;
+
+  std::string Path() const { return dir_.path().toStdString(); }
+  std::string SettingsFile() const { return Path() + "/Stereo.ini"; }
+  // Replaces the settings file with this text.
+  void WriteSettings(const std::string& text) const;
+  std::string ReadSettings() const;
+
+ private:
+  QTemporaryDir dir_;
+  ScopedEnv config_home_;
 };
 
 // The main window and the display window as the program makes them; the

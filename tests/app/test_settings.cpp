@@ -15,11 +15,6 @@ const char kDefaults[] =
     "[Mode]\nCam1=\nCam2=\nFramerate=8\nExposure=10\nFourCC=XVID\n"
     "R1=1.0\nR2=0\nG1=0\nG2=1.0\nB1=0\nB2=1.0\n";
 
-int SelectedRow(const QListWidget* list) {
-  const auto selected = list->selectedItems();
-  return selected.isEmpty() ? -1 : list->row(selected.front());
-}
-
 TEST(FrameRatePosition, TenthsRoundHalfToEvenThenClamp) {
   EXPECT_EQ(FrameRatePosition(2.5, 0, 80), 25);
   EXPECT_EQ(FrameRatePosition(12.0, 0, 80), 80);
