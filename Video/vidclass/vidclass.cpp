@@ -36,7 +36,10 @@ void TVideoThread::Run() {
 tVideoDevice::~tVideoDevice() { EndThread(); }
 
 void tVideoDevice::CreateThread(TVideoThread::Start start) {
-  Thread = std::make_unique<TVideoThread>(this, start);
+  // The thread reaches its event through Thread, so it may only run once
+  // Thread holds it.
+  Thread = std::make_unique<TVideoThread>(this, TVideoThread::Start::Suspended);
+  if (start == TVideoThread::Start::Running) Thread->Release();
 }
 
 void tVideoDevice::EndThread() {

@@ -101,9 +101,20 @@ TEST_F(CaptureThread, TimeOutsAnnounceNothingAndKeepTheThreadWaking) {
 
   std::this_thread::sleep_for(2500ms);
 
-  EXPECT_TRUE(Announced().empty());
+  EXPECT_EQ(Announced(), std::vector<std::string>{});
   // The thread came back from at least one time-out to look at its flag.
   EXPECT_GE(device.Waits.load(), 2);
+}
+
+// The thread must not run before the device holds it: it would find no
+// event and announce failed waits as frames.
+TEST_F(CaptureThread, NewDeviceAnnouncesNothingBeforeItsFirstFrame) {
+  for (int i = 0; i < 50; ++i) {
+    SignalledDevice device(&window_);
+    device.Init(kFirstSourceMessage);
+    device.FrameCallback = RecordingFrameCallback;
+  }
+  EXPECT_EQ(Announced(), std::vector<std::string>{});
 }
 
 TEST_F(CaptureThread, FailedWaitCountsAsAFrame) {
