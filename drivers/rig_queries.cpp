@@ -21,7 +21,9 @@ bool WriteRigFile(const SimConfig& config, const std::string& path, int width, i
       file << "D" + n << cv::Matx<double, 1, 5>(m.k1, m.k2, m.p1, m.p2, 0.0);
       if (i == 0) continue;
       const cv::Matx33d rotation = RotationFromVector({m.rotation[0], m.rotation[1], m.rotation[2]});
-      const cv::Vec3d translation(m.translation[0], m.translation[1], m.translation[2]);
+      // As a matrix, so that readers of OpenCV's stereo files take it as they take R.
+      const cv::Mat translation =
+          (cv::Mat_<double>(3, 1) << m.translation[0], m.translation[1], m.translation[2]);
       file << "R" + n << rotation << "T" + n << translation;
       if (i == 1) file << "R" << rotation << "T" << translation;
     }

@@ -1,0 +1,297 @@
+// The picture itself: a chessboard that OpenCV finds in both cameras of a
+// triggered pair, a rig that calibration recovers, and a sensor that responds
+// to exposure, brightness and contrast.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <thread>
+
+#include "tests/drivers/camera_session.h"
+
+namespace driver_test {
+namespace {
+
+using std::chrono::milliseconds;
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) { setenv(name, value.c_str(), 1); }
+  ~ScopedEnv() { unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+};
+
+cv::Mat View(CameraSession& camera) {
+  const auto& format = camera.format();
+  const int type = format.bits == 8 ? CV_8UC1 : format.bits == 24 ? CV_8UC3 : CV_8UC4;
+  return cv::Mat(format.height, format.width, type, const_cast<uint8_t*>(camera.pixels()),
+                 static_cast<size_t>(camera.pitch()))
+      .clone();
+}
+
+// Both cameras of the rig in software-trigger mode, grey, at the workbench's size.
+class TriggeredPair : public ::testing::Test {
+ protected:
+  static constexpr CameraSession::Format kGrey{640, 480, 8, IS_CM_MONO8};
+
+  void SetUp() override {
+    for (uint32_t id : {1u, 2u}) {
+      cameras_.push_back(std::make_unique<CameraSession>(library_, id, kGrey));
+      ASSERT_EQ(DRIVER(library_, is_SetExternalTrigger)(cameras_.back()->handle(), IS_SET_TRIGGER_SOFTWARE),
+                IS_SUCCESS);
+    }
+  }
+
+  // Triggers both cameras together and returns their pictures.
+  bool SnapPair(cv::Mat& left, cv::Mat& right) {
+    for (auto& camera : cameras_) camera->events().Take();
+    for (auto& camera : cameras_) {
+      if (DRIVER(library_, is_FreezeVideo)(camera->handle(), 0) != IS_SUCCESS) return false;
+    }
+    for (auto& camera : cameras_) {
+      if (camera->events().WaitFor(1, std::chrono::seconds(5)) != 1) return false;
+    }
+    left = View(*cameras_[0]);
+    right = View(*cameras_[1]);
+    return true;
+  }
+
+  StereoSimCameraModel Truth(uint32_t id) {
+    StereoSimCameraModel model{};
+    EXPECT_EQ(DRIVER(library_, stereo_sim_GetCameraModel)(id, 640, 480, &model), IS_SUCCESS);
+    return model;
+  }
+
+  ScopedEnv speed_{"STEREO_SIM_SCENE_SPEED", "12"};  // many poses in little time
+  DriverLibrary library_{"libuEye_api.so"};
+  std::vector<std::unique_ptr<CameraSession>> cameras_;
+};
+
+bool FindCorners(const cv::Mat& image, std::vector<cv::Point2f>& corners) {
+  if (!cv::findChessboardCorners(image, {8, 6}, corners,
+                                 cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE)) {
+    return false;
+  }
+  cv::cornerSubPix(image, corners, {5, 5}, {-1, -1},
+                   cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, 40, 0.001));
+  return true;
+}
+
+TEST_F(TriggeredPair, BoardIsFoundInBothCamerasInMostPoses) {
+  int found = 0;
+  constexpr int kPairs = 12;
+  for (int i = 0; i < kPairs; ++i) {
+    cv::Mat left, right;
+    ASSERT_TRUE(SnapPair(left, right));
+    std::vector<cv::Point2f> corners;
+    found += FindCorners(left, corners) && corners.size() == 48 && FindCorners(right, corners);
+    std::this_thread::sleep_for(milliseconds(110));
+  }
+  EXPECT_GE(found, kPairs * 3 / 4);
+}
+
+TEST_F(TriggeredPair, CalibrationRecoversTheRig) {
+  StereoSimBoard board{};
+  ASSERT_EQ(DRIVER(library_, stereo_sim_GetBoard)(&board), IS_SUCCESS);
+  ASSERT_EQ(board.inner_columns, 8);
+  ASSERT_EQ(board.inner_rows, 6);
+  std::vector<cv::Point3f> target;
+  for (int row = 0; row < board.inner_rows; ++row) {
+    for (int col = 0; col < board.inner_columns; ++col) {
+      target.emplace_back(static_cast<float>(col * board.square_mm),
+                          static_cast<float>(row * board.square_mm), 0.f);
+    }
+  }
+  std::vector<std::vector<cv::Point3f>> objects;
+  std::vector<std::vector<cv::Point2f>> left_points, right_points;
+  for (int attempt = 0; attempt < 40 && objects.size() < 15; ++attempt) {
+    cv::Mat left, right;
+    ASSERT_TRUE(SnapPair(left, right));
+    std::vector<cv::Point2f> left_corners, right_corners;
+    if (FindCorners(left, left_corners) && FindCorners(right, right_corners)) {
+      objects.push_back(target);
+      left_points.push_back(left_corners);
+      right_points.push_back(right_corners);
+    }
+    std::this_thread::sleep_for(milliseconds(120));  // about 1.4 s of scene: a new pose
+  }
+  ASSERT_EQ(objects.size(), 15u);
+
+  const int flags = cv::CALIB_FIX_K3;
+  cv::Mat k1, d1, k2, d2;
+  std::vector<cv::Mat> rotations, translations;
+  cv::calibrateCamera(objects, left_points, {640, 480}, k1, d1, rotations, translations, flags);
+  cv::calibrateCamera(objects, right_points, {640, 480}, k2, d2, rotations, translations, flags);
+  for (const auto& [id, k, d] : {std::tuple{1u, k1, d1}, std::tuple{2u, k2, d2}}) {
+    const StereoSimCameraModel truth = Truth(id);
+    SCOPED_TRACE("camera " + std::to_string(id));
+    EXPECT_NEAR(k.at<double>(0, 0), truth.fx, truth.fx * 0.01);
+    EXPECT_NEAR(k.at<double>(1, 1), truth.fy, truth.fy * 0.01);
+    EXPECT_NEAR(k.at<double>(0, 2), truth.cx, truth.cx * 0.01);
+    EXPECT_NEAR(k.at<double>(1, 2), truth.cy, truth.cy * 0.01);
+    EXPECT_NEAR(d.at<double>(0), truth.k1, 0.02);
+  }
+  cv::Mat rotation, translation, essential, fundamental;
+  cv::stereoCalibrate(objects, left_points, right_points, k1, d1, k2, d2, {640, 480}, rotation, translation,
+                      essential, fundamental, cv::CALIB_FIX_INTRINSIC);
+  const StereoSimCameraModel right_truth = Truth(2);
+  const cv::Vec3d true_translation(right_truth.translation);
+  EXPECT_NEAR(cv::norm(translation), cv::norm(true_translation), cv::norm(true_translation) * 0.02);
+  EXPECT_NEAR(translation.at<double>(0), true_translation[0], 3.0);
+}
+
+// One camera looking at a board that holds still, so pictures compare.
+class StillScene : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    camera_ = std::make_unique<CameraSession>(library_, 1, CameraSession::Format{320, 240, 8, IS_CM_MONO8});
+  }
+
+  double MeanAfter(const char* setter, int32_t value) {
+    const auto set = library_.Fn<int32_t(HCAM, int32_t)>(setter);
+    EXPECT_EQ(set(camera_->handle(), value), IS_SUCCESS);
+    EXPECT_TRUE(camera_->Snap());
+    return cv::mean(View(*camera_))[0];
+  }
+
+  double MeanAtExposure(double ms) {
+    double in_effect = 0;
+    EXPECT_EQ(DRIVER(library_, is_SetExposureTime)(camera_->handle(), ms, &in_effect), IS_SUCCESS);
+    EXPECT_TRUE(camera_->Snap());
+    return cv::mean(View(*camera_))[0];
+  }
+
+  ScopedEnv still_{"STEREO_SIM_SOURCE", "still"};
+  DriverLibrary library_{"libuEye_api.so"};
+  std::unique_ptr<CameraSession> camera_;
+};
+
+TEST_F(StillScene, LongerExposureIsBrighterUntilTheSensorSaturates) {
+  const double dim = MeanAtExposure(4.0);
+  const double bright = MeanAtExposure(12.0);
+  EXPECT_GT(bright, dim * 2.0);
+  MeanAtExposure(39.0);
+  const cv::Mat saturated = View(*camera_);
+  double lowest = 0, highest = 0;
+  cv::minMaxLoc(saturated, &lowest, &highest);
+  EXPECT_EQ(highest, 255.0);
+  EXPECT_GT(cv::countNonZero(saturated == 255), saturated.total() / 10);
+}
+
+TEST_F(StillScene, BrightnessOffsetsAndContrastScales) {
+  MeanAtExposure(6.0);
+  const double normal = MeanAfter("is_SetBrightness", 128);
+  EXPECT_NEAR(MeanAfter("is_SetBrightness", 168), normal + 20.0, 3.0);
+  MeanAfter("is_SetBrightness", 128);
+  EXPECT_NEAR(MeanAfter("is_SetContrast", 128), normal / 2, 3.0);
+}
+
+TEST_F(StillScene, NoiseIsSmallAndCanBeSwitchedOff) {
+  ASSERT_TRUE(camera_->Snap());
+  const cv::Mat first = View(*camera_);
+  ASSERT_TRUE(camera_->Snap());
+  const cv::Mat second = View(*camera_);
+  EXPECT_GT(cv::norm(first, second, cv::NORM_L1), 0.0);
+  EXPECT_LT(cv::norm(first, second, cv::NORM_L1) / first.total(), 3.0);
+
+  camera_.reset();
+  ScopedEnv quiet("STEREO_SIM_NOISE", "0");
+  camera_ = std::make_unique<CameraSession>(library_, 1, CameraSession::Format{320, 240, 8, IS_CM_MONO8});
+  ASSERT_TRUE(camera_->Snap());
+  const cv::Mat clean_first = View(*camera_);
+  ASSERT_TRUE(camera_->Snap());
+  EXPECT_EQ(cv::norm(clean_first, View(*camera_), cv::NORM_L1), 0.0);
+}
+
+TEST_F(StillScene, ColourModesCarryTheSamePicture) {
+  ASSERT_TRUE(camera_->Snap());
+  const cv::Mat grey = View(*camera_);
+  camera_.reset();
+  ScopedEnv quiet("STEREO_SIM_NOISE", "0");
+  for (const auto& format : {CameraSession::Format{320, 240, 24, IS_CM_BGR24},
+                             CameraSession::Format{320, 240, 32, IS_CM_BGRX32}}) {
+    camera_ = std::make_unique<CameraSession>(library_, 1, format);
+    ASSERT_TRUE(camera_->Snap());
+    cv::Mat colour = View(*camera_);
+    std::vector<cv::Mat> planes;
+    cv::split(colour, planes);
+    EXPECT_LT(cv::norm(planes[1], grey, cv::NORM_L1) / grey.total(), 2.0);  // green carries the grey
+    EXPECT_GT(cv::mean(planes[1])[0], cv::mean(planes[0])[0]);              // a slight colour cast
+    camera_.reset();
+  }
+}
+
+TEST(RigGroundTruth, FollowsTheEnvironmentAndTheImageSize) {
+  ScopedEnv intrinsics("STEREO_SIM_CAM1_INTRINSICS", "1000, 990, 640, 512");
+  ScopedEnv distortion("STEREO_SIM_CAM1_DISTORTION", "-0.2,0.1,0.001,-0.002");
+  ScopedEnv translation("STEREO_SIM_CAM2_TRANSLATION", "-80,0,0");
+  DriverLibrary library("libuEye_api.so");
+  StereoSimCameraModel full{};
+  ASSERT_EQ(DRIVER(library, stereo_sim_GetCameraModel)(1, 1280, 1024, &full), IS_SUCCESS);
+  EXPECT_DOUBLE_EQ(full.fx, 1000.0);
+  EXPECT_DOUBLE_EQ(full.fy, 990.0);
+  EXPECT_DOUBLE_EQ(full.cx, 640.0);
+  EXPECT_DOUBLE_EQ(full.k1, -0.2);
+  EXPECT_DOUBLE_EQ(full.p2, -0.002);
+  StereoSimCameraModel half{};
+  ASSERT_EQ(DRIVER(library, stereo_sim_GetCameraModel)(1, 640, 480, &half), IS_SUCCESS);
+  EXPECT_DOUBLE_EQ(half.fx, 500.0);
+  EXPECT_DOUBLE_EQ(half.cx, 320.0);
+  EXPECT_DOUBLE_EQ(half.cy, 240.0);  // binned, then the middle 480 rows
+  EXPECT_DOUBLE_EQ(half.k1, -0.2);
+  StereoSimCameraModel right{};
+  ASSERT_EQ(DRIVER(library, stereo_sim_GetCameraModel)(2, 640, 480, &right), IS_SUCCESS);
+  EXPECT_DOUBLE_EQ(right.translation[0], -80.0);
+  EXPECT_EQ(DRIVER(library, stereo_sim_GetCameraModel)(3, 640, 480, &right), IS_INVALID_PARAMETER);
+  EXPECT_EQ(DRIVER(library, stereo_sim_GetCameraModel)(1, 0, 480, &right), IS_INVALID_PARAMETER);
+}
+
+TEST(RigGroundTruth, RigFileHoldsWhatTheQueryGives) {
+  const auto path = std::filesystem::temp_directory_path() / ("rig_" + std::to_string(getpid()) + ".yml");
+  DriverLibrary library("libuEye_api.so");
+  ASSERT_EQ(DRIVER(library, stereo_sim_WriteRigFile)(path.c_str(), 640, 480), IS_SUCCESS);
+  cv::FileStorage file(path.string(), cv::FileStorage::READ);
+  ASSERT_TRUE(file.isOpened());
+  cv::Mat k1, d2, t;
+  file["K1"] >> k1;
+  file["D2"] >> d2;
+  file["T"] >> t;
+  StereoSimCameraModel left{}, right{};
+  DRIVER(library, stereo_sim_GetCameraModel)(1, 640, 480, &left);
+  DRIVER(library, stereo_sim_GetCameraModel)(2, 640, 480, &right);
+  EXPECT_DOUBLE_EQ(k1.at<double>(0, 0), left.fx);
+  EXPECT_DOUBLE_EQ(k1.at<double>(1, 2), left.cy);
+  EXPECT_DOUBLE_EQ(d2.at<double>(0), right.k1);
+  EXPECT_DOUBLE_EQ(t.at<double>(0), right.translation[0]);
+  std::filesystem::remove(path);
+  EXPECT_EQ(DRIVER(library, stereo_sim_WriteRigFile)("/nonexistent-folder/rig.yml", 640, 480), IS_NO_SUCCESS);
+}
+
+TEST(RecordedPairs, ReplaceTheRenderedScene) {
+  const auto folder = std::filesystem::temp_directory_path() / ("pairs_" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  cv::imwrite((folder / "shot1L.png").string(), cv::Mat(60, 80, CV_8UC3, cv::Scalar(40, 40, 40)));
+  cv::imwrite((folder / "shot1R.png").string(), cv::Mat(60, 80, CV_8UC3, cv::Scalar(200, 200, 200)));
+  cv::imwrite((folder / "lonelyL.png").string(), cv::Mat(60, 80, CV_8UC3, cv::Scalar(90, 90, 90)));
+  ScopedEnv replay("STEREO_SIM_REPLAY", folder.string());
+  {
+    DriverLibrary library("libuEye_api.so");
+    CameraSession left(library, 1, {160, 120, 8, IS_CM_MONO8});
+    CameraSession right(library, 2, {160, 120, 24, IS_CM_BGR24});
+    ASSERT_TRUE(left.Snap());
+    ASSERT_TRUE(right.Snap());
+    EXPECT_NEAR(cv::mean(View(left))[0], 40.0, 1.0);  // the unpaired file is not shown
+    EXPECT_NEAR(cv::mean(View(right))[2], 200.0, 1.0);
+  }
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace driver_test
