@@ -274,6 +274,25 @@ TEST(RigGroundTruth, RigFileHoldsWhatTheQueryGives) {
   EXPECT_EQ(DRIVER(library, stereo_sim_WriteRigFile)("/nonexistent-folder/rig.yml", 640, 480), IS_NO_SUCCESS);
 }
 
+TEST(RigGroundTruth, OpeningACameraWritesTheRigFileAsked) {
+  const auto path = std::filesystem::temp_directory_path() / ("asked_" + std::to_string(getpid()) + ".yml");
+  ScopedEnv file_name("STEREO_SIM_RIG_FILE", path.string());
+  ScopedEnv size("STEREO_SIM_RIG_SIZE", "320x240");
+  DriverLibrary library("libuEye_api.so");
+  HCAM camera = 0;
+  ASSERT_EQ(DRIVER(library, is_InitCamera)(&camera, nullptr), IS_SUCCESS);
+  cv::FileStorage file(path.string(), cv::FileStorage::READ);
+  ASSERT_TRUE(file.isOpened());
+  EXPECT_EQ(static_cast<int>(file["image_width"]), 320);
+  cv::Mat k1;
+  file["K1"] >> k1;
+  StereoSimCameraModel truth{};
+  DRIVER(library, stereo_sim_GetCameraModel)(1, 320, 240, &truth);
+  EXPECT_DOUBLE_EQ(k1.at<double>(0, 0), truth.fx);
+  DRIVER(library, is_ExitCamera)(camera);
+  std::filesystem::remove(path);
+}
+
 TEST(RecordedPairs, ReplaceTheRenderedScene) {
   const auto folder = std::filesystem::temp_directory_path() / ("pairs_" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
