@@ -33,7 +33,10 @@ void TVideoThread::Run() {
   }
 }
 
-tVideoDevice::~tVideoDevice() { EndThread(); }
+tVideoDevice::~tVideoDevice() {
+  EndThread();
+  ReleaseImage(&Image);
+}
 
 void tVideoDevice::CreateThread(TVideoThread::Start start) {
   // The thread reaches its event through Thread, so it may only run once

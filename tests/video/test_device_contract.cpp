@@ -109,8 +109,6 @@ TYPED_TEST(DeviceContract, InitLogsEveryDriverCallAndReachesStateOne) {
 
 TYPED_TEST(DeviceContract, FramesAreAnnouncedByCallbackThenMessage) {
   auto device = this->OpenAndInit();
-  const IplImage before = *device->Image;
-  std::vector<unsigned char> firstRow(device->Image->imageData, device->Image->imageData + before.widthStep);
   device->Start();
   ASSERT_TRUE(this->WaitForMessages(3));
   device->Stop();

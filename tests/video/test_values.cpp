@@ -51,21 +51,6 @@ TEST(FrameRateRange, ZeroFrameTimesGiveRateZero) {
   EXPECT_EQ(range.Maximum, 0.0);
 }
 
-TEST(CaptureFormat, ChannelsChooseColourModeAndDepth) {
-  CaptureFormat format;
-  ASSERT_TRUE(CaptureFormatForChannels(1, format));
-  EXPECT_EQ(format.ColorMode, 6);
-  EXPECT_EQ(format.BitsPerPixel, 8);
-  ASSERT_TRUE(CaptureFormatForChannels(3, format));
-  EXPECT_EQ(format.ColorMode, 1);
-  EXPECT_EQ(format.BitsPerPixel, 24);
-  ASSERT_TRUE(CaptureFormatForChannels(4, format));
-  EXPECT_EQ(format.ColorMode, 0);
-  EXPECT_EQ(format.BitsPerPixel, 32);
-  EXPECT_FALSE(CaptureFormatForChannels(2, format));
-  EXPECT_FALSE(CaptureFormatForChannels(0, format));
-}
-
 TEST(FrameHeader, HeadersCarryNoPixelsAndNoOwner) {
   for (int channels : {1, 3, 4}) {
     IplImage* header = CreateFrameHeader(641, 480, channels);
