@@ -42,6 +42,8 @@ class TVideoThread {
  public:
   enum class Start { Running, Suspended };
 
+  // Devices make theirs through tVideoDevice::CreateThread, which lets it
+  // run only once the device holds it.
   TVideoThread(tVideoDevice* device, Start start);
   ~TVideoThread();  // ends the thread
   TVideoThread(const TVideoThread&) = delete;

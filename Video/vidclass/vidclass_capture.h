@@ -4,6 +4,7 @@
 // one image memory through the same calls, and Image becomes a header over it.
 
 #include <cstdint>
+#include <string>
 
 #include "Video/vidclass/driver_binding.h"
 #include "Video/vidclass/vidclass.h"
@@ -25,6 +26,14 @@ struct CaptureLogTexts {
 inline constexpr int32_t kUnsupportedChannels = 125;
 inline constexpr int32_t kDisplayModeDib = 1;
 
+// Records a driver call's result and its log line; returns the result.
+inline int32_t LogResult(tVideoDevice& device, const char* text, int32_t result,
+                         const std::string& suffix = {}) {
+  device.LastResult = result;
+  device.Log.push_back(ResultLine(text, result) + suffix);
+  return result;
+}
+
 // Makes Image for Width x Height x Channels and binds the driver's image
 // memory to it, one log line per call. False when Init must stop there.
 template <class Api>
@@ -41,11 +50,10 @@ bool BindCaptureMemory(tVideoDevice& device, const Api& api, const CaptureLogTex
   if (deliverable) device.Image = CreateFrameHeader(device.Width, device.Height, device.Channels);
   const uint32_t handle = device.Handle;
 
-  int32_t result = Call(api.is_AllocImageMem, handle, device.Width, device.Height, bitsPerPixel,
-                        &device.ImageMemory, &memoryId);
-  device.LastResult = result;
-  device.Log.push_back(ResultLine(texts.Alloc, result) + " " + HexAddress(device.ImageMemory) + " 0");
-  if (result != 0) return false;
+  const int32_t allocated = Call(api.is_AllocImageMem, handle, device.Width, device.Height, bitsPerPixel,
+                                 &device.ImageMemory, &memoryId);
+  if (LogResult(device, texts.Alloc, allocated, " " + HexAddress(device.ImageMemory) + " 0") != 0)
+    return false;
   if (!deliverable) {
     // A driver that took the request anyway: without a header there is
     // nothing to point at its memory.
@@ -53,27 +61,19 @@ bool BindCaptureMemory(tVideoDevice& device, const Api& api, const CaptureLogTex
     device.Log.push_back(texts.Channels + std::to_string(device.Channels) + " not supported");
     return false;
   }
-
-  result = device.LastResult = Call(api.is_SetImageMem, handle, device.ImageMemory, memoryId);
-  device.Log.push_back(ResultLine(texts.SetMem, result));
-  if (result != 0) return false;
-
-  result = device.LastResult = Call(api.is_SetImageSize, handle, device.Width, device.Height);
-  device.Log.push_back(ResultLine(texts.SetSize, result));
-  if (result != 0) return false;
-
-  result = device.LastResult = Call(api.is_SetColorMode, handle, colorMode);
-  device.Log.push_back(ResultLine(texts.ColorMode, result));
-
-  result = device.LastResult = Call(api.is_SetDisplayMode, handle, kDisplayModeDib);
-  device.Log.push_back(ResultLine(texts.Display, result));
-  if (result != 0) return false;
+  if (LogResult(device, texts.SetMem, Call(api.is_SetImageMem, handle, device.ImageMemory, memoryId)) != 0)
+    return false;
+  if (LogResult(device, texts.SetSize, Call(api.is_SetImageSize, handle, device.Width, device.Height)) != 0)
+    return false;
+  LogResult(device, texts.ColorMode, Call(api.is_SetColorMode, handle, colorMode));
+  if (LogResult(device, texts.Display, Call(api.is_SetDisplayMode, handle, kDisplayModeDib)) != 0)
+    return false;
 
   void* pixels = nullptr;
-  result = device.LastResult = Call(api.is_GetImageMem, handle, &pixels);
+  const int32_t found = Call(api.is_GetImageMem, handle, &pixels);
   device.Image->imageData = static_cast<char*>(pixels);
   if (pixels != nullptr) device.Image->imageDataOrigin = static_cast<char*>(pixels);
-  device.Log.push_back(ResultLine(texts.GetMem, result) + " " + HexAddress(pixels));
+  LogResult(device, texts.GetMem, found, " " + HexAddress(pixels));
 
   int32_t pitch = 0;
   device.LastResult = Call(api.is_GetImageMemPitch, handle, &pitch);

@@ -37,8 +37,6 @@ tVideoDeviceFalcon::tVideoDeviceFalcon(int32_t, platform::WindowHandle window) {
 tVideoDeviceFalcon::~tVideoDeviceFalcon() { Close(); }
 
 void tVideoDeviceFalcon::Close() {
-  // The thread goes before the board: its frame callback may still read the
-  // memory that closing the board frees.
   EndThread();
   if (State >= 0) Call(Driver().is_ExitBoard, Handle);
   ReleaseImage(&Image);

@@ -26,6 +26,7 @@ class tVideoDeviceFalcon : public tVideoDevice {
   int32_t BitsPerPixel = 0;
 
  private:
-  bool BindImageMemory();
+  // Ends the thread before the board, so the frame callback never reads the
+  // memory that closing the board frees.
   void Close();
 };

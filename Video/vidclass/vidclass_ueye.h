@@ -41,7 +41,7 @@ class tVideoDeviceuEye : public tVideoDevice {
   int32_t PixelClock = 0;
 
  private:
-  // Steps of Init that end it on failure; false when Init must stop.
-  bool BindImageMemory();
+  // Ends capture, the thread and the driver, in the order that keeps the
+  // frame callback off freed memory.
   void Close();
 };
