@@ -52,9 +52,11 @@ class TriggeredPair : public ::testing::Test {
   // Triggers both cameras together and returns their pictures.
   bool SnapPair(cv::Mat& left, cv::Mat& right) {
     for (auto& camera : cameras_) camera->events().Take();
-    for (auto& camera : cameras_) {
-      if (DRIVER(library_, is_FreezeVideo)(camera->handle(), 0) != IS_SUCCESS) return false;
-    }
+    // Back to back, as one trigger line would fire them: the board moves fast here.
+    const auto freeze = DRIVER(library_, is_FreezeVideo);
+    const int32_t left_result = freeze(cameras_[0]->handle(), 0);
+    const int32_t right_result = freeze(cameras_[1]->handle(), 0);
+    if (left_result != IS_SUCCESS || right_result != IS_SUCCESS) return false;
     for (auto& camera : cameras_) {
       if (camera->events().WaitFor(1, std::chrono::seconds(5)) != 1) return false;
     }
