@@ -54,7 +54,7 @@ template <class Kind>
 class DeviceContract : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!Kind::Load()) GTEST_SKIP() << "stand-in driver of " << Kind::kPrefix << " not built";
+    ASSERT_TRUE(Kind::Load()) << "stand-in driver of " << Kind::kPrefix << " not found";
     AnnouncementLog::Instance().Clear();
   }
   void TearDown() override { Kind::Release(); }
@@ -174,6 +174,21 @@ TYPED_TEST(DeviceContract, DestroyedDeviceCanBeOpenedAgain) {
   EXPECT_EQ(again->State, 0);
 }
 
+TYPED_TEST(DeviceContract, SecondOpenFailsWithoutDisturbingTheFirst) {
+  auto device = this->OpenAndInit();
+  device->Start();
+  ASSERT_TRUE(this->WaitForMessages(1));
+  {
+    auto second = TypeParam::Open(&this->window_);
+    EXPECT_EQ(second->State, -1);
+    EXPECT_NE(second->LastResult, 0);
+    // Whatever the failed device is told must not reach the open one.
+    second->Stop();
+  }
+  const std::size_t now = this->Messages();
+  EXPECT_TRUE(this->WaitForMessages(now + 2));
+}
+
 TYPED_TEST(DeviceContract, DestroyBeforeInitEndsTheThread) {
   auto device = TypeParam::Open(&this->window_);
   std::this_thread::sleep_for(50ms);
@@ -219,7 +234,7 @@ TYPED_TEST(DeviceContract, BrightnessAndContrastAreKeptAsSet) {
 // The camera's frame-rate range is the inverse of the driver's frame-time
 // range, asked of the driver directly.
 TEST(UEyeContract, FrameRateRangeIsTheInverseOfTheFrameTimeRange) {
-  if (!uEyeimp::Load()) GTEST_SKIP() << "stand-in camera driver not built";
+  ASSERT_TRUE(uEyeimp::Load()) << "stand-in camera driver not found";
   RecordingWindow window;
   {
     auto camera = UEyeKind::Open(&window);
