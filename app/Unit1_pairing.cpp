@@ -39,9 +39,11 @@ bool TForm1::ApplicationEvents1Message(QEvent* event) {
 
 void TForm1::HandlePair(IplImage* left, IplImage* right) {
   RunFilterChain(left, right);
-  if (Form2 == nullptr || !ChDisplay->isChecked()) return;
-  if (!ChAnal->isChecked() && left != nullptr) DrawImage(ProcessedLeft, Form2->PbGraf1);
-  if (!ChDiff->isChecked() && right != nullptr) DrawImage(ProcessedRight, Form2->PbGraf2);
+  if (Form2 == nullptr) return;
+  // The inputs decide whether a side is drawn; what is drawn is the chain's output.
+  const bool display = ChDisplay->isChecked();
+  if (display && !ChAnal->isChecked() && left != nullptr) DrawImage(ProcessedLeft, Form2->PbGraf1);
+  if (display && !ChDiff->isChecked() && right != nullptr) DrawImage(ProcessedRight, Form2->PbGraf2);
 }
 
 void TForm1::RunFilterChain(IplImage* left, IplImage* right) {
