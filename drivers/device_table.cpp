@@ -3,7 +3,7 @@
 namespace sim {
 
 DeviceTable::~DeviceTable() {
-  std::map<uint32_t, std::shared_ptr<SimDevice>> open;
+  std::map<uint32_t, OpenDevice> open;
   {
     std::lock_guard lock(mutex_);
     open.swap(devices_);
@@ -11,21 +11,24 @@ DeviceTable::~DeviceTable() {
   open.clear();  // joins each render thread
 }
 
+bool DeviceTable::IsOpen(uint32_t camera_id) const {
+  for (const auto& [handle, open] : devices_) {
+    if (open.camera_id == camera_id) return true;
+  }
+  return false;
+}
+
 int32_t DeviceTable::Open(uint32_t* handle, uint32_t requested, int available, const SimConfig& config) {
   if (handle == nullptr) return IS_INVALID_PARAMETER;
   std::lock_guard lock(mutex_);
   uint32_t id = requested;
-  if (id == 0) {
-    for (uint32_t candidate = 1; candidate <= static_cast<uint32_t>(available); ++candidate) {
-      if (devices_.count(candidate) == 0) {
-        id = candidate;
-        break;
-      }
-    }
+  for (uint32_t candidate = 1; id == 0 && candidate <= static_cast<uint32_t>(available); ++candidate) {
+    if (!IsOpen(candidate)) id = candidate;
   }
-  if (id == 0 || id > static_cast<uint32_t>(available) || devices_.count(id) != 0) return IS_CANT_OPEN_DEVICE;
-  devices_[id] = std::make_shared<SimDevice>(profile_, id, config);
-  *handle = id;
+  if (id == 0 || id > static_cast<uint32_t>(available) || IsOpen(id)) return IS_CANT_OPEN_DEVICE;
+  const uint32_t issued = next_handle_++;
+  devices_[issued] = {id, std::make_shared<SimDevice>(profile_, id, config)};
+  *handle = issued;
   return IS_SUCCESS;
 }
 
@@ -35,7 +38,7 @@ int32_t DeviceTable::Close(uint32_t handle) {
     std::lock_guard lock(mutex_);
     const auto found = devices_.find(handle);
     if (found == devices_.end()) return IS_INVALID_HANDLE;
-    device = std::move(found->second);
+    device = std::move(found->second.device);
     devices_.erase(found);
   }
   device.reset();  // outside the table lock: the join may wait for a frame
@@ -45,7 +48,7 @@ int32_t DeviceTable::Close(uint32_t handle) {
 std::shared_ptr<SimDevice> DeviceTable::Find(uint32_t handle) const {
   std::lock_guard lock(mutex_);
   const auto found = devices_.find(handle);
-  return found == devices_.end() ? nullptr : found->second;
+  return found == devices_.end() ? nullptr : found->second.device;
 }
 
 }  // namespace sim

@@ -9,9 +9,11 @@
 
 namespace sim {
 
-// The open devices of one library by handle. The handle of a device is its
-// camera id (the board's is 1). Destroying the table, as unloading the
-// library does, closes every device still open.
+// The open devices of one library by handle. Every opening gets a handle of
+// its own, never a camera id and never one used before, so a handle kept by a
+// caller whose open failed, or kept after closing, reaches no device.
+// Destroying the table, as unloading the library does, closes every device
+// still open.
 class DeviceTable {
  public:
   explicit DeviceTable(const DeviceProfile& profile) : profile_(profile) {}
@@ -27,7 +29,15 @@ class DeviceTable {
  private:
   const DeviceProfile& profile_;
   mutable std::mutex mutex_;
-  std::map<uint32_t, std::shared_ptr<SimDevice>> devices_;
+  struct OpenDevice {
+    uint32_t camera_id;
+    std::shared_ptr<SimDevice> device;
+  };
+  bool IsOpen(uint32_t camera_id) const;
+
+  static constexpr uint32_t kFirstHandle = 0x100;  // above every camera id
+  uint32_t next_handle_ = kFirstHandle;
+  std::map<uint32_t, OpenDevice> devices_;
 };
 
 // Runs `call` on the device behind `handle`, or answers "invalid handle".

@@ -1,8 +1,10 @@
 #include "drivers/rig_queries.h"
 
+#include <cmath>
 #include <opencv2/core.hpp>
 
 #include "drivers/board_scene.h"
+#include "drivers/sim_device.h"
 #include "drivers/sim_driver_api.h"
 
 namespace sim {
@@ -49,6 +51,12 @@ int32_t stereo_sim_GetCameraModel(uint32_t cameraId, int32_t width, int32_t heig
 int32_t stereo_sim_GetBoard(StereoSimBoard* pBoard) {
   if (pBoard == nullptr) return IS_INVALID_PARAMETER;
   *pBoard = {sim::kSquaresX - 1, sim::kSquaresY - 1, sim::ReadConfigFromEnvironment().square_mm};
+  return IS_SUCCESS;
+}
+
+int32_t stereo_sim_SetSceneTime(double seconds) {
+  if (!std::isfinite(seconds)) return IS_INVALID_PARAMETER;
+  sim::SetSceneTime(seconds);
   return IS_SUCCESS;
 }
 

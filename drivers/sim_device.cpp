@@ -41,9 +41,32 @@ const DeviceProfile kCameraProfile{IS_SET_EVENT_FRAME, kSensorWidth, kSensorHeig
                                    kSensorHeight,      IS_CM_BGR24,  true,          0.0};
 const DeviceProfile kBoardProfile{IS_SET_EVENT_BOARD_FRAME, 768, 576, 768, 576, IS_CM_MONO8, false, 0.04};
 
+namespace {
+
+struct SceneClock {
+  std::mutex mutex;
+  Clock::time_point epoch = Clock::now();
+  double offset_s = 0.0;
+};
+
+SceneClock& LibrarySceneClock() {
+  static SceneClock clock;
+  return clock;
+}
+
+}  // namespace
+
 double SceneTimeAt(Clock::time_point when, double speed) {
-  static const Clock::time_point epoch = Clock::now();
-  return std::chrono::duration<double>(when - epoch).count() * speed;
+  SceneClock& clock = LibrarySceneClock();
+  std::lock_guard lock(clock.mutex);
+  return clock.offset_s + std::chrono::duration<double>(when - clock.epoch).count() * speed;
+}
+
+void SetSceneTime(double scene_time_s) {
+  SceneClock& clock = LibrarySceneClock();
+  std::lock_guard lock(clock.mutex);
+  clock.epoch = Clock::now();
+  clock.offset_s = scene_time_s;
 }
 
 SimDevice::SimDevice(const DeviceProfile& profile, uint32_t camera_id, const SimConfig& config)
@@ -55,7 +78,7 @@ SimDevice::SimDevice(const DeviceProfile& profile, uint32_t camera_id, const Sim
       width_(profile.default_width),
       height_(profile.default_height),
       colour_mode_(profile.default_colour_mode) {
-  SceneTimeAt(Clock::now(), 0.0);  // start the library clock before the first frame
+  LibrarySceneClock();  // the scene starts with the first device, not the first frame
   UpdateTiming();
   thread_ = std::thread([this] { RenderLoop(); });
 }

@@ -36,6 +36,9 @@ extern const DeviceProfile kBoardProfile;
 // Seconds of scene time at a moment of the library's clock: one clock for every
 // device of a library, so cameras triggered together see the same scene.
 double SceneTimeAt(std::chrono::steady_clock::time_point when, double speed);
+// Puts the scene at the given moment now; it goes on from there at each
+// device's scene speed.
+void SetSceneTime(double scene_time_s);
 
 struct ImageMemory {
   int32_t id;

@@ -109,6 +109,10 @@ SIM_DRIVER_EXPORT int32_t is_DisableEvent(HCAM hCam, int32_t which);
 SIM_DRIVER_EXPORT int32_t stereo_sim_GetCameraModel(uint32_t cameraId, int32_t width, int32_t height,
                                                     StereoSimCameraModel* pModel);
 SIM_DRIVER_EXPORT int32_t stereo_sim_GetBoard(StereoSimBoard* pBoard);
+// Puts the scene of this library at a moment of scene time (seconds). With
+// STEREO_SIM_SCENE_SPEED=0 the scene then holds still there: a test's way to
+// pick poses without waiting for them.
+SIM_DRIVER_EXPORT int32_t stereo_sim_SetSceneTime(double seconds);
 // Writes the rig as an OpenCV YAML file (K1, D1, K2, D2, R, T, image size).
 SIM_DRIVER_EXPORT int32_t stereo_sim_WriteRigFile(const char* path, int32_t width, int32_t height);
 

@@ -146,6 +146,33 @@ TEST(CameraOpening, OpensByIdOrFirstFreeAndRefusesAnOpenCamera) {
   EXPECT_EQ(DRIVER(library, is_ExitCamera)(any), IS_SUCCESS);
 }
 
+// The program keeps the camera id in its handle when the open fails, and still
+// stops "its" camera when it goes.
+TEST(CameraOpening, RegressionFailedOpenLeavesNoHandleToTheOpenCamera) {
+  DriverLibrary library("libuEye_api.so");
+  CameraSession first(library, 1, CameraSession::Format{160, 120, 8, IS_CM_MONO8});
+  ASSERT_EQ(DRIVER(library, is_CaptureVideo)(first.handle(), 0), IS_SUCCESS);
+  HCAM second = 1;
+  ASSERT_EQ(DRIVER(library, is_InitCamera)(&second, nullptr), IS_CANT_OPEN_DEVICE);
+  EXPECT_EQ(DRIVER(library, is_StopLiveVideo)(second, 0), IS_INVALID_HANDLE);
+  EXPECT_EQ(DRIVER(library, is_DisableEvent)(second, IS_SET_EVENT_FRAME), IS_INVALID_HANDLE);
+  EXPECT_EQ(DRIVER(library, is_ExitCamera)(second), IS_INVALID_HANDLE);
+  first.events().Take();
+  EXPECT_GE(first.events().WaitFor(2, std::chrono::seconds(5)), 2u);
+}
+
+TEST(CameraOpening, HandleOfAClosedCameraStaysDead) {
+  DriverLibrary library("libuEye_api.so");
+  HCAM old_handle = 2;
+  ASSERT_EQ(DRIVER(library, is_InitCamera)(&old_handle, nullptr), IS_SUCCESS);
+  ASSERT_EQ(DRIVER(library, is_ExitCamera)(old_handle), IS_SUCCESS);
+  HCAM new_handle = 2;
+  ASSERT_EQ(DRIVER(library, is_InitCamera)(&new_handle, nullptr), IS_SUCCESS);
+  EXPECT_NE(new_handle, old_handle);
+  EXPECT_EQ(DRIVER(library, is_SetBrightness)(old_handle, 100), IS_INVALID_HANDLE);
+  EXPECT_EQ(DRIVER(library, is_ExitCamera)(new_handle), IS_SUCCESS);
+}
+
 TEST(CameraOpening, BadHandleFailsEverywhere) {
   DriverLibrary library("libuEye_api.so");
   const HCAM bad = 0;

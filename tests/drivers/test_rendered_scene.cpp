@@ -8,14 +8,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <thread>
 
 #include "tests/drivers/camera_session.h"
 
 namespace driver_test {
 namespace {
-
-using std::chrono::milliseconds;
 
 class ScopedEnv {
  public:
@@ -49,14 +46,14 @@ class TriggeredPair : public ::testing::Test {
     }
   }
 
-  // Triggers both cameras together and returns their pictures.
-  bool SnapPair(cv::Mat& left, cv::Mat& right) {
-    for (auto& camera : cameras_) camera->events().Take();
-    // Back to back, as one trigger line would fire them: the board moves fast here.
-    const auto freeze = DRIVER(library_, is_FreezeVideo);
-    const int32_t left_result = freeze(cameras_[0]->handle(), 0);
-    const int32_t right_result = freeze(cameras_[1]->handle(), 0);
-    if (left_result != IS_SUCCESS || right_result != IS_SUCCESS) return false;
+  // Triggers both cameras with the scene held at `scene_time_s` and returns
+  // their pictures.
+  bool SnapPair(double scene_time_s, cv::Mat& left, cv::Mat& right) {
+    if (DRIVER(library_, stereo_sim_SetSceneTime)(scene_time_s) != IS_SUCCESS) return false;
+    for (auto& camera : cameras_) {
+      camera->events().Take();
+      if (DRIVER(library_, is_FreezeVideo)(camera->handle(), 0) != IS_SUCCESS) return false;
+    }
     for (auto& camera : cameras_) {
       if (camera->events().WaitFor(1, std::chrono::seconds(5)) != 1) return false;
     }
@@ -71,7 +68,7 @@ class TriggeredPair : public ::testing::Test {
     return model;
   }
 
-  ScopedEnv speed_{"STEREO_SIM_SCENE_SPEED", "12"};  // many poses in little time
+  ScopedEnv speed_{"STEREO_SIM_SCENE_SPEED", "0"};  // the test picks each pose
   DriverLibrary library_{"libuEye_api.so"};
   std::vector<std::unique_ptr<CameraSession>> cameras_;
 };
@@ -91,10 +88,9 @@ TEST_F(TriggeredPair, BoardIsFoundInBothCamerasInMostPoses) {
   constexpr int kPairs = 12;
   for (int i = 0; i < kPairs; ++i) {
     cv::Mat left, right;
-    ASSERT_TRUE(SnapPair(left, right));
+    ASSERT_TRUE(SnapPair(i * 1.37, left, right));
     std::vector<cv::Point2f> corners;
     found += FindCorners(left, corners) && corners.size() == 48 && FindCorners(right, corners);
-    std::this_thread::sleep_for(milliseconds(110));
   }
   EXPECT_GE(found, kPairs * 3 / 4);
 }
@@ -115,14 +111,13 @@ TEST_F(TriggeredPair, CalibrationRecoversTheRig) {
   std::vector<std::vector<cv::Point2f>> left_points, right_points;
   for (int attempt = 0; attempt < 40 && objects.size() < 15; ++attempt) {
     cv::Mat left, right;
-    ASSERT_TRUE(SnapPair(left, right));
+    ASSERT_TRUE(SnapPair(attempt * 1.41, left, right));
     std::vector<cv::Point2f> left_corners, right_corners;
     if (FindCorners(left, left_corners) && FindCorners(right, right_corners)) {
       objects.push_back(target);
       left_points.push_back(left_corners);
       right_points.push_back(right_corners);
     }
-    std::this_thread::sleep_for(milliseconds(120));  // about 1.4 s of scene: a new pose
   }
   ASSERT_EQ(objects.size(), 15u);
 
