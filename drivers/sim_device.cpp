@@ -49,10 +49,11 @@ struct SceneClock {
   double offset_s = 0.0;
 };
 
-SceneClock& LibrarySceneClock() {
-  static SceneClock clock;
-  return clock;
-}
+// A plain global: it is made when the library loads and outlives the device
+// table, whose destruction on unload still lets render threads read it.
+SceneClock scene_clock;
+
+SceneClock& LibrarySceneClock() { return scene_clock; }
 
 }  // namespace
 
@@ -78,7 +79,6 @@ SimDevice::SimDevice(const DeviceProfile& profile, uint32_t camera_id, const Sim
       width_(profile.default_width),
       height_(profile.default_height),
       colour_mode_(profile.default_colour_mode) {
-  LibrarySceneClock();  // the scene starts with the first device, not the first frame
   UpdateTiming();
   thread_ = std::thread([this] { RenderLoop(); });
 }

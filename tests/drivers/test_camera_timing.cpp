@@ -92,6 +92,17 @@ TEST_F(CameraTiming, FreezeWithoutTriggerModeGivesOneFrame) {
   EXPECT_EQ(announced, 1);
 }
 
+TEST_F(CameraTiming, FreezeThatWaitsReturnsWithTheFrameDrawn) {
+  ASSERT_EQ(DRIVER(library_, is_SetExternalTrigger)(handle(), IS_SET_TRIGGER_SOFTWARE), IS_SUCCESS);
+  for (int32_t expected = 1; expected <= 2; ++expected) {
+    ASSERT_EQ(DRIVER(library_, is_FreezeVideo)(handle(), 1), IS_SUCCESS);
+    int32_t rendered = 0;
+    int32_t announced = 0;
+    ASSERT_EQ(DRIVER(library_, is_GetVsyncCount)(handle(), &rendered, &announced), IS_SUCCESS);
+    EXPECT_EQ(rendered, expected);
+  }
+}
+
 TEST_F(CameraTiming, EventIsSignalledOnlyWhileEnabled) {
   double in_effect = 0;
   ASSERT_EQ(DRIVER(library_, is_SetFrameRate)(handle(), 25.0, &in_effect), IS_SUCCESS);

@@ -225,6 +225,22 @@ TEST_F(StillScene, ColourModesCarryTheSamePicture) {
   }
 }
 
+TEST_F(StillScene, ImagePositionMovesTheReadoutWindow) {
+  camera_.reset();
+  ScopedEnv quiet("STEREO_SIM_NOISE", "0");
+  camera_ = std::make_unique<CameraSession>(library_, 1, CameraSession::Format{320, 240, 8, IS_CM_MONO8});
+  ASSERT_TRUE(camera_->Snap());
+  const cv::Mat centred = View(*camera_);
+  ASSERT_EQ(DRIVER(library_, is_SetImagePos)(camera_->handle(), 12, -5), IS_SUCCESS);
+  ASSERT_TRUE(camera_->Snap());
+  const cv::Mat moved = View(*camera_);
+  // What the centred window saw at (x, y) the moved one sees at (x - 12, y + 5).
+  const cv::Rect overlap(12, 0, 320 - 12, 240 - 5);
+  EXPECT_LE(cv::norm(centred(overlap), moved(overlap - cv::Point(12, -5)), cv::NORM_INF), 1.0);
+  EXPECT_GT(cv::norm(centred, moved, cv::NORM_INF), 100.0);
+  EXPECT_EQ(DRIVER(library_, is_SetImagePos)(camera_->handle(), 5000, 0), IS_INVALID_PARAMETER);
+}
+
 TEST(RigGroundTruth, FollowsTheEnvironmentAndTheImageSize) {
   ScopedEnv intrinsics("STEREO_SIM_CAM1_INTRINSICS", "1000, 990, 640, 512");
   ScopedEnv distortion("STEREO_SIM_CAM1_DISTORTION", "-0.2,0.1,0.001,-0.002");
