@@ -22,7 +22,7 @@ int RowPitch(int width, int channels, int depth, int align) {
 
 void CopyModel(char (&to)[4], const char* from) {
   std::memset(to, 0, sizeof to);
-  if (from != nullptr) std::strncpy(to, from, sizeof to);
+  if (from != nullptr) std::memcpy(to, from, strnlen(from, sizeof to));
 }
 
 void AllocatePixels(IplImage* image) {
