@@ -19,7 +19,7 @@ constexpr float kBackground = 0.32f;
 constexpr float kChannelGain[3] = {0.93f, 1.0f, 0.96f};
 // Noise table length; rows read it from a random offset.
 constexpr size_t kNoiseTableSize = 1 << 16;
-constexpr size_t kMaxRowSamples = 8192 * 4;
+constexpr size_t kMaxRowSamples = size_t{8192} * 4;
 
 inline float Clamp01(float v) { return std::min(1.0f, std::max(0.0f, v)); }
 
@@ -235,10 +235,11 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
     const size_t first = static_cast<size_t>(row) * cam.width + span.x0;
     BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, reflectance_.data());
     std::memcpy(out, background, static_cast<size_t>(span.x0) * channels);
+    const ptrdiff_t board_start = static_cast<ptrdiff_t>(span.x0) * channels;
+    const ptrdiff_t board_end = static_cast<ptrdiff_t>(span.x1) * channels;
     ExposePixels(reflectance_.data(), count, response, NextNoise(static_cast<size_t>(count) * channels),
-                 out + span.x0 * channels);
-    std::memcpy(out + span.x1 * channels, background + span.x1 * channels,
-                static_cast<size_t>(cam.width - span.x1) * channels);
+                 out + board_start);
+    std::memcpy(out + board_end, background + board_end, static_cast<size_t>(cam.width - span.x1) * channels);
   }
 }
 
@@ -260,8 +261,8 @@ void ExposePixels(const float* reflectance, int count, const SensorResponse& res
     return;
   }
   for (int x = 0; x < count; ++x) {
-    uint8_t* pixel = out + x * channels;
-    const float* pixel_noise = noise + x * channels;
+    uint8_t* pixel = out + static_cast<ptrdiff_t>(x) * channels;
+    const float* pixel_noise = noise + static_cast<ptrdiff_t>(x) * channels;
     for (int c = 0; c < 3; ++c) {
       pixel[c] = Saturate(reflectance[x] * response.gain[c] + response.offset + pixel_noise[c]);
     }

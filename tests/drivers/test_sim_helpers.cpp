@@ -125,7 +125,7 @@ TEST(Rendering, CornersLandWhereTheCameraModelProjectsThem) {
   const SimConfig config = ConfigOf({{"STEREO_SIM_NOISE", "0"}});
   for (uint32_t id : {1u, 2u}) {
     FrameRenderer renderer(config, id);
-    std::vector<uint8_t> pixels(640 * 480);
+    std::vector<uint8_t> pixels(size_t{640} * 480);
     FrameRequest request;
     request.pixels = pixels.data();
     request.pitch = 640;
@@ -152,8 +152,8 @@ TEST(Rendering, CornersLandWhereTheCameraModelProjectsThem) {
       for (int row = 0; row < 6; ++row) {
         for (int col = 0; col < 8; ++col) {
           const cv::Vec3d on_board(col * config.square_mm, row * config.square_mm, 0);
-          corners.push_back(
-              cv::Point3d(rotation * (pose.rotation * (on_board - centre) + pose.centre_mm) + translation));
+          corners.emplace_back(rotation * (pose.rotation * (on_board - centre) + pose.centre_mm) +
+                               translation);
         }
       }
       std::vector<cv::Point2d> expected;
