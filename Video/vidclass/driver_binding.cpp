@@ -1,27 +1,15 @@
 #include "Video/vidclass/driver_binding.h"
 
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "platform/dynamic_library.h"
 
 namespace driver_binding {
 
-void* OpenLibrary(const char* file_name) {
-  if (void* handle = platform::LoadLibrary(file_name)) return handle;
-  if (std::strchr(file_name, '/') != nullptr) return nullptr;
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return nullptr;
-  return platform::LoadLibrary((program.parent_path() / file_name).c_str());
-}
-
 LoadedLibrary LoadDriverLibrary(const char* file_name, std::span<const SymbolName> names) {
   LoadedLibrary library;
-  void* handle = OpenLibrary(file_name);
+  void* handle = platform::LoadLibrary(file_name);
   if (handle == nullptr) return library;
   std::vector<void*> addresses;
   addresses.reserve(names.size());

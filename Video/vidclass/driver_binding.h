@@ -30,12 +30,6 @@ struct LoadedLibrary {
   std::vector<void*> addresses;
 };
 
-// Loads a library by file name from the normal search path and, failing
-// that, from the executable's own folder: the run path $ORIGIN says the same,
-// but sanitizer builds lose it because their dlopen runs from the sanitizer's
-// runtime library instead of the executable.
-void* OpenLibrary(const char* file_name);
-
 // Loads `file_name` and looks up every name. A library that does not load, or
 // lacks a called name, is freed again and reported as not loaded; the missing
 // name is written as one line on standard error.

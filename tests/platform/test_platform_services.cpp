@@ -91,3 +91,12 @@ TEST(CaptureDevices, ListedSourcesFollowInOrderAndUnmakeableOnesAreMarked) {
   EXPECT_EQ(listed[2].source_description, "videotestsrc");
   EXPECT_TRUE(listed[2].openable);
 }
+
+TEST(DynamicLibrary, StandInDriversNextToTheProgramAreFound) {
+  // The build puts them beside every program; sanitizer builds lose the run
+  // path, so this also checks the loader's own search of that folder.
+  void* camera_driver = platform::LoadLibrary("libuEye_api.so");
+  ASSERT_NE(camera_driver, nullptr);
+  EXPECT_NE(platform::GetProcAddress(camera_driver, "is_InitCamera"), nullptr);
+  platform::FreeLibrary(camera_driver);
+}

@@ -59,7 +59,7 @@ Function Lookup(void* library, const char* name) {
 
 }  // namespace
 
-FakeDriver::FakeDriver() : library_(driver_binding::OpenLibrary(kFile)) {
+FakeDriver::FakeDriver() : library_(platform::LoadLibrary(kFile)) {
   if (library_ == nullptr) throw std::runtime_error("fake driver not found");
   Reset();
 }
