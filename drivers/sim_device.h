@@ -15,6 +15,7 @@
 namespace sim {
 
 class FrameRenderer;
+struct FrameRequest;
 
 // What distinguishes a camera from the frame-grabber board.
 struct DeviceProfile {
@@ -101,7 +102,7 @@ class SimDevice {
   void RenderLoop();
   // Next frame due, or nothing after waiting; called with the lock held.
   bool NextFrame(std::unique_lock<std::mutex>& lock, PendingFrame& frame);
-  bool MakeRequest(const PendingFrame& frame, struct FrameRequest& request,
+  bool MakeRequest(const PendingFrame& frame, FrameRequest& request,
                    std::shared_ptr<ImageMemory>& target) const;
   void UpdateTiming();
   int32_t QueueFrame();
