@@ -40,7 +40,7 @@ TEST_F(CameraTiming, LiveFramesArriveAtTheRateSet) {
     ASSERT_EQ(DRIVER(library_, is_SetFrameRate)(handle(), wanted, &in_effect), IS_SUCCESS);
     EXPECT_NEAR(in_effect, wanted, wanted * 0.01);
     ASSERT_EQ(DRIVER(library_, is_CaptureVideo)(handle(), 0), IS_SUCCESS);
-    ASSERT_EQ(camera_->events().WaitFor(1, seconds(5)), 1u);  // first frame builds the lens tables
+    ASSERT_GE(camera_->events().WaitFor(1, seconds(5)), 1u);  // first frame builds the lens tables
     const auto start = std::chrono::steady_clock::now();
     const uint64_t frames = FramesWithin(milliseconds(2000));
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -53,7 +53,7 @@ TEST_F(CameraTiming, StopReturnsAtOnceAndEndsTheFrames) {
   double in_effect = 0;
   ASSERT_EQ(DRIVER(library_, is_SetFrameRate)(handle(), 2.0, &in_effect), IS_SUCCESS);
   ASSERT_EQ(DRIVER(library_, is_CaptureVideo)(handle(), 0), IS_SUCCESS);
-  ASSERT_EQ(camera_->events().WaitFor(1, seconds(5)), 1u);
+  ASSERT_GE(camera_->events().WaitFor(1, seconds(5)), 1u);
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(DRIVER(library_, is_StopLiveVideo)(handle(), 0), IS_SUCCESS);
   // Well under the 500 ms until the next frame is due: the call did not wait for it.

@@ -41,7 +41,7 @@ TEST(FrameGrabber, DeliversPalFramesAtTheVideoRateOnEventFour) {
             IS_SUCCESS);
   EXPECT_EQ(DRIVER(library, is_EnableEvent)(board.handle(), IS_SET_EVENT_BOARD_FRAME), IS_SUCCESS);
   ASSERT_EQ(DRIVER(library, is_CaptureVideo)(board.handle(), 0), IS_SUCCESS);
-  ASSERT_EQ(board.events().WaitFor(1, std::chrono::seconds(5)), 1u);
+  ASSERT_GE(board.events().WaitFor(1, std::chrono::seconds(5)), 1u);
   board.events().Take();
   const auto start = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::milliseconds(2000));
