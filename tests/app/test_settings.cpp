@@ -4,6 +4,7 @@
 #include <QListWidget>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTest>
 #include <filesystem>
 
 #include "app/Unit1.h"
@@ -140,6 +141,22 @@ TEST_F(SettingsTest, Malformed_OverlongCodecCodeIsCutToTheMask) {
   folder_.WriteSettings("[Mode]\nFourCC=TOOLONG\n");
   Windows windows;
   EXPECT_EQ(windows.form().EdFourcc->text(), "TOOL");
+}
+
+// Codec codes are case-sensitive and may hold blanks ("Y8  "); four blanks
+// leave the codec to the video library, so they must survive the mask.
+TEST_F(SettingsTest, Regression_CodecEditTakesAnyFourCharactersInUpperCase) {
+  Windows windows;
+  QLineEdit* edit = windows.form().EdFourcc;
+  edit->clear();
+  EXPECT_EQ(edit->displayText(), "____");
+  edit->home(false);
+  QTest::keyClicks(edit, "y8  ");
+  EXPECT_EQ(edit->text(), "Y8  ");
+  edit->setText("mjpg");
+  EXPECT_EQ(edit->text(), "MJPG");
+  edit->setText("    ");
+  EXPECT_EQ(edit->text(), "    ");
 }
 
 TEST_F(SettingsTest, DirectoryThatCannotBeMadeIsShownAndLeavesInitialValues) {
