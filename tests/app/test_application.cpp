@@ -19,6 +19,7 @@
 #include "app/Unit2.h"
 #include "app/application.h"
 #include "app_test_support.h"
+#include "platform/capture_devices.h"
 
 namespace {
 
@@ -91,26 +92,44 @@ TEST(StartOptions, Malformed_RefusesWhatItDoesNotKnow) {
   EXPECT_FALSE(ParseStartOptions({"--screenshot-delay", "5s"}).error.empty());
 }
 
+// Capture devices of the machine itself (a webcam) come first, so they are
+// counted here rather than assumed absent.
+struct AttachedDevices {
+  int listed = 0;
+  int enumerated = 0;
+};
+
+AttachedDevices AttachedCaptureDevices() {
+  ScopedEnv none("STEREO_CAPTURE_SOURCES", "");
+  AttachedDevices attached;
+  for (const platform::CaptureDevice& device : platform::SystemCaptureDevices()->Devices()) {
+    ++attached.enumerated;
+    attached.listed += device.openable ? 1 : 0;
+  }
+  return attached;
+}
+
 TEST(StartUp, ListsBothCaptureSourcesAndTheCamerasInOrder) {
   REQUIRE_CAMERAS();
   ScopedSettingsFolder folder;
+  const AttachedDevices attached = AttachedCaptureDevices();
   ScopedEnv sources("STEREO_CAPTURE_SOURCES", "videotestsrc pattern=ball\nvideotestsrc pattern=snow\n");
   Windows windows;
   TForm1& form = windows.form();
-  EXPECT_EQ(form.StatusBar1->currentMessage(), "4");
+  EXPECT_EQ(form.StatusBar1->currentMessage(), QString::number(attached.listed + 4));
   for (const QListWidget* list : {form.ListBox1, form.ListBox2}) {
-    ASSERT_EQ(list->count(), 5);
-    const int ids[] = {list->item(0)->data(Qt::UserRole).toInt(), list->item(1)->data(Qt::UserRole).toInt(),
-                       list->item(2)->data(Qt::UserRole).toInt(), list->item(3)->data(Qt::UserRole).toInt(),
-                       list->item(4)->data(Qt::UserRole).toInt()};
-    // The capture sources follow the devices the monitor found, if any.
-    EXPECT_GE(ids[0], 1000);
-    EXPECT_EQ(ids[1], ids[0] + 1);
-    EXPECT_EQ(ids[2], 3001);
-    EXPECT_EQ(ids[3], 3002);
-    EXPECT_EQ(ids[4], 2000);
-    EXPECT_TRUE(list->item(2)->text().endsWith(" - #1"));
-    EXPECT_EQ(list->item(4)->text(), "Falcon");
+    ASSERT_EQ(list->count(), attached.listed + 5);
+    const auto entry = [list, first = attached.listed](int i) { return list->item(first + i); };
+    const auto id = [&entry](int i) { return entry(i)->data(Qt::UserRole).toInt(); };
+    EXPECT_EQ(entry(0)->text(), "videotestsrc pattern=ball");
+    EXPECT_EQ(id(0), 1000 + attached.enumerated);
+    EXPECT_EQ(entry(1)->text(), "videotestsrc pattern=snow");
+    EXPECT_EQ(id(1), 1001 + attached.enumerated);
+    EXPECT_EQ(id(2), 3001);
+    EXPECT_EQ(id(3), 3002);
+    EXPECT_EQ(id(4), 2000);
+    EXPECT_TRUE(entry(2)->text().endsWith(" - #1"));
+    EXPECT_EQ(entry(4)->text(), "Falcon");
   }
 }
 
