@@ -33,6 +33,25 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
+
+bool Quoted(std::string_view value) {
+  return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+         value.back() == value.front();
+}
+
+// Blanks around a value would be trimmed when read back (a codec code "Y8  ",
+// or four blanks): such a value is written in quotes, as Windows INI files
+// allow, and one pair of quotes is taken off when read.
+std::string StoredValue(const std::string& value) {
+  const bool keep_blanks = !value.empty() && (Blank(value.front()) || Blank(value.back()));
+  return keep_blanks || Quoted(value) ? '"' + value + '"' : value;
+}
+
+std::string_view ReadValue(std::string_view stored) {
+  return Quoted(stored) ? stored.substr(1, stored.size() - 2) : stored;
+}
+
 // The whole text, blanks around it and a leading "+" allowed, as one number.
 template <class Number>
 std::optional<Number> ParseWhole(std::string_view text) {
@@ -90,8 +109,9 @@ void TIniFile::Parse(std::string_view text) {
       sections_.back().lines.push_back(Line{{}, {}, std::move(kept)});
       continue;
     }
-    sections_.back().lines.push_back(
-        Line{std::string(Trim(line.substr(0, equals))), std::string(Trim(line.substr(equals + 1))), {}});
+    sections_.back().lines.push_back(Line{std::string(Trim(line.substr(0, equals))),
+                                          std::string(ReadValue(Trim(line.substr(equals + 1)))),
+                                          {}});
   }
 }
 
@@ -182,7 +202,7 @@ std::string TIniFile::Text() const {
   for (size_t i = 0; i < sections_.size(); ++i) {
     if (i > 0) text += "[" + sections_[i].name + "]\n";
     for (const Line& line : sections_[i].lines) {
-      text += line.key.empty() ? line.raw : line.key + "=" + line.value;
+      text += line.key.empty() ? line.raw : line.key + "=" + StoredValue(line.value);
       text += '\n';
     }
   }

@@ -91,6 +91,24 @@ TEST_F(IniFileTest, SectionsAndKeysMatchInAnyCaseAndRewriteInPlace) {
   EXPECT_EQ(ini.Text(), "; kept\n[MODE]\nCAM1=c\nother=b\nAdded=d\n\n[Next]\nx=1\n");
 }
 
+TEST_F(IniFileTest, Regression_BlanksAroundAValueSurviveTheFile) {
+  const std::string path = PathOf("blanks.ini");
+  {
+    TIniFile ini(path);
+    ini.WriteString("Mode", "FourCC", "Y8  ");
+    ini.WriteString("Mode", "Blanks", "    ");
+    ini.WriteString("Mode", "Quotes", "\"as typed\"");
+    ini.WriteString("Mode", "Inner", "a b");
+    ini.UpdateFile();
+  }
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadString("Mode", "FourCC", ""), "Y8  ");
+  EXPECT_EQ(ini.ReadString("Mode", "Blanks", ""), "    ");
+  EXPECT_EQ(ini.ReadString("Mode", "Quotes", ""), "\"as typed\"");
+  EXPECT_EQ(ini.ReadString("Mode", "Inner", ""), "a b");
+  EXPECT_NE(Read(path).find("\nInner=a b\n"), std::string::npos) << Read(path);
+}
+
 TEST_F(IniFileTest, UnwritableFileThrowsAndLeavesNothingBehind) {
   TIniFile ini(PathOf("missing/dir/file.ini"));
   ini.WriteString("Mode", "Cam1", "a");
@@ -123,6 +141,14 @@ TEST_F(IniFileTest, Malformed_WindowsLineEndsByteOrderMarkAndBlanks) {
       Write("crlf.ini", "\xEF\xBB\xBF[Mode]\r\n  Cam1 =  left cam  \r\nFourCC=a=b\r\nCam1=second\r\n"));
   EXPECT_EQ(ini.ReadString("Mode", "Cam1", ""), "left cam");
   EXPECT_EQ(ini.ReadString("Mode", "FourCC", ""), "a=b");
+}
+
+TEST_F(IniFileTest, Malformed_HandQuotedValuesLoseOnePairOfQuotes) {
+  TIniFile ini(Write("quoted.ini", "[Mode]\nCam1=\"Cam - #1\"\nR1='1.0'\nG1=\"0'\nB1=\"\n"));
+  EXPECT_EQ(ini.ReadString("Mode", "Cam1", ""), "Cam - #1");
+  EXPECT_EQ(ini.ReadString("Mode", "R1", ""), "1.0");
+  EXPECT_EQ(ini.ReadString("Mode", "G1", ""), "\"0'");
+  EXPECT_EQ(ini.ReadString("Mode", "B1", ""), "\"");
 }
 
 TEST_F(IniFileTest, Malformed_LineBreakInAValueCannotInjectKeys) {

@@ -159,6 +159,15 @@ TEST_F(SettingsTest, Regression_CodecEditTakesAnyFourCharactersInUpperCase) {
   EXPECT_EQ(edit->text(), "    ");
 }
 
+TEST_F(SettingsTest, Regression_CodecCodeOfBlanksSurvivesARestart) {
+  {
+    Windows windows;
+    windows.form().EdFourcc->setText("    ");
+  }
+  Windows windows;
+  EXPECT_EQ(windows.form().EdFourcc->text(), "    ");
+}
+
 TEST_F(SettingsTest, DirectoryThatCannotBeMadeIsShownAndLeavesInitialValues) {
   ScopedEnv missing_parent("XDG_CONFIG_HOME", folder_.Path() + "/no/parent");
   const std::string path = folder_.Path() + "/no/parent/Stereo.ini";
