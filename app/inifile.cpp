@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -50,6 +51,15 @@ std::string StoredValue(const std::string& value) {
 
 std::string_view ReadValue(std::string_view stored) {
   return Quoted(stored) ? stored.substr(1, stored.size() - 2) : stored;
+}
+
+// A settings file that is a link (into a folder of kept configuration files)
+// is replaced where it points, so the link itself stays.
+std::string ReplacedFile(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(path, error)) return path;
+  const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
+  return error ? path : target.string();
 }
 
 // The whole text, blanks around it and a leading "+" allowed, as one number.
@@ -210,7 +220,8 @@ std::string TIniFile::Text() const {
 }
 
 void TIniFile::UpdateFile() const {
-  const std::string temporary = path_ + ".tmp";
+  const std::string target = ReplacedFile(path_);
+  const std::string temporary = target + ".tmp";
   {
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
     file << Text();
@@ -220,7 +231,7 @@ void TIniFile::UpdateFile() const {
       throw std::runtime_error("Settings file " + path_ + " can not be written");
     }
   }
-  if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
     std::remove(temporary.c_str());
     throw std::runtime_error("Settings file " + path_ + " can not be written");
   }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -107,6 +108,17 @@ TEST_F(IniFileTest, Regression_BlanksAroundAValueSurviveTheFile) {
   EXPECT_EQ(ini.ReadString("Mode", "Quotes", ""), "\"as typed\"");
   EXPECT_EQ(ini.ReadString("Mode", "Inner", ""), "a b");
   EXPECT_NE(Read(path).find("\nInner=a b\n"), std::string::npos) << Read(path);
+}
+
+TEST_F(IniFileTest, Regression_LinkedFileIsWrittenWhereTheLinkPoints) {
+  std::filesystem::create_directory(PathOf("kept"));
+  const std::string target = Write("kept/Stereo.ini", "[Mode]\nCam1=a\n");
+  std::filesystem::create_symlink("kept/Stereo.ini", PathOf("Stereo.ini"));
+  TIniFile ini(PathOf("Stereo.ini"));
+  ini.WriteString("Mode", "Cam1", "b");
+  ini.UpdateFile();
+  EXPECT_TRUE(std::filesystem::is_symlink(PathOf("Stereo.ini")));
+  EXPECT_EQ(Read(target), "[Mode]\nCam1=b\n");
 }
 
 TEST_F(IniFileTest, UnwritableFileThrowsAndLeavesNothingBehind) {
