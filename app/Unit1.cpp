@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "Video/vidclass/vidclass.h"
+#include "Video/vidclass/vidclass_values.h"
 #include "app/Unit2.h"
 #include "app/application.h"
 #include "app/inifile.h"
@@ -60,12 +61,7 @@ int SelectedRow(const QListWidget* list) {
 }
 
 int FrameRatePosition(double frames_per_second, int minimum, int maximum) {
-  const double scaled = std::clamp(frames_per_second * 10.0, double(minimum), double(maximum));
-  const double below = std::floor(scaled);
-  const double fraction = scaled - below;
-  double rounded = fraction > 0.5 ? below + 1 : below;
-  if (fraction == 0.5 && std::fmod(below, 2.0) != 0.0) rounded = below + 1;
-  return std::clamp(static_cast<int>(rounded), minimum, maximum);
+  return std::clamp(RoundHalfEven(frames_per_second * 10.0), minimum, maximum);
 }
 
 double TimerInterval(int frame_rate_position) {
