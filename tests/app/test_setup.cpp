@@ -151,6 +151,19 @@ TEST_F(CameraTest, InitAgainReplacesTheSideAndForgetsItsArrival) {
   EXPECT_TRUE(WaitForPairs(2, 20s));
 }
 
+// A replaced camera's image is freed with it: a filter made afterwards sizes
+// its outputs from the current frames and must not read the old one.
+TEST_F(CameraTest, Regression_ReplacedCameraLeavesNoCurrentFrameBehind) {
+  form().BuInitBoth->click();
+  ASSERT_TRUE(WaitForPairs(1, 20s));
+  ASSERT_NE(form().CurrentLeft, nullptr);
+  form().BuInit1->click();
+  const auto filter = TVidFilter::Create<RecordingFilter>();
+  EXPECT_EQ(filter->OutLeft, nullptr);
+  ASSERT_NE(filter->OutRight, nullptr);
+  EXPECT_EQ(filter->OutRight->width, 640);
+}
+
 TEST_F(CameraTest, TriggerGivesOneResultPerCamera) {
   form().BuInitBoth->click();
   form().tbFrameRate->setValue(0);
