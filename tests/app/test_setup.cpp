@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -136,6 +137,36 @@ TEST_F(CameraTest, OnlyTheFirstCameraGivesLeftOnlyPairs) {
   form().BuStart->click();
   ASSERT_TRUE(WaitForPairs(2, 20s));
   EXPECT_EQ(filter_->pairs.back().Right(), nullptr);
+}
+
+// Opened but not started, the cameras announce nothing of their own; the
+// announcements below are the only ones.
+TEST_F(CameraTest, AnnouncementsPairTheCamerasImages) {
+  form().BuInit1->click();
+  form().BuInit2->click();
+  const auto announce = [this](std::initializer_list<uint32_t> messages) {
+    for (uint32_t message : messages) {
+      form().Post(message);
+      QCoreApplication::sendPostedEvents(&form());
+    }
+  };
+  announce({2024, 2024, 2025});
+  ASSERT_EQ(Pairs(), 1u);
+  EXPECT_EQ(filter_->pairs[0].Left(), form().Device1->Image);
+  EXPECT_EQ(filter_->pairs[0].Right(), form().Device2->Image);
+  announce({2024, 2025, 2024, 2025});
+  EXPECT_EQ(Pairs(), 3u);
+}
+
+TEST_F(CameraTest, SilentSecondCameraBlocksPairing) {
+  form().BuInit1->click();
+  form().BuInit2->click();
+  form().Device1->Start();
+  ProcessEventsFor(1500ms);
+  EXPECT_EQ(Pairs(), 0u);
+  EXPECT_TRUE(form().Arrived1);
+  form().Device2->Start();
+  EXPECT_TRUE(WaitForPairs(1, 20s));
 }
 
 TEST_F(CameraTest, InitAgainReplacesTheSideAndForgetsItsArrival) {
