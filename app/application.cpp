@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QMessageBox>
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <charconv>
@@ -46,6 +47,11 @@ bool TStereoApplication::notify(QObject* receiver, QEvent* event) {
 
 void ShowErrorMessage(const QString& message) {
   std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+  // The box's own event loop goes on delivering frame messages; a handler
+  // that fails on every frame would open a box inside the box, without end.
+  static bool showing = false;
+  if (showing) return;
+  const QScopedValueRollback<bool> shown(showing, true);
   if (Reporter()) {
     Reporter()(message);
     return;

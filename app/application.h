@@ -17,7 +17,8 @@ class TStereoApplication : public QApplication {
 };
 
 // Shows an error message to the operator (a message box, and a line on
-// standard error so a workbench run from a terminal keeps a record).
+// standard error so a workbench run from a terminal keeps a record). While
+// one message is shown, further ones go to standard error only.
 void ShowErrorMessage(const QString& message);
 
 // Replaces how ShowErrorMessage reports; tests install a recorder. An empty

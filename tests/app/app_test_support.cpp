@@ -29,7 +29,7 @@ class ApplicationEnvironment : public ::testing::Environment {
     uEyeimp::Load();
     falcimp::Load();
     if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<TStereoApplication>(argc_, argv_);
-    SetErrorReporter([](const QString& message) { ShownErrors() += message + '\n'; });
+    RecordShownErrors();
   }
   void TearDown() override {
     SetErrorReporter({});
@@ -106,5 +106,9 @@ void ProcessEventsFor(std::chrono::milliseconds duration) {
 }
 
 QString TakeShownErrors() { return std::exchange(ShownErrors(), QString()); }
+
+void RecordShownErrors() {
+  SetErrorReporter([](const QString& message) { ShownErrors() += message + '\n'; });
+}
 
 bool CamerasAvailable() { return uEyeimp::Loaded(); }

@@ -63,6 +63,8 @@ void ProcessEventsFor(std::chrono::milliseconds duration);
 
 // Messages shown to the operator since the last call, one per line.
 QString TakeShownErrors();
+// Puts back the recorder that TakeShownErrors reads, after a test replaced it.
+void RecordShownErrors();
 
 // True when the stand-in camera driver loaded, so real devices can be opened.
 bool CamerasAvailable();

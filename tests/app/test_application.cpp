@@ -72,6 +72,39 @@ TEST(ErrorsInHandlers, AnythingThrownIsShown) {
   EXPECT_EQ(TakeShownErrors(), "Unknown exception\n");
 }
 
+// Fails on every event and posts itself the next one first, as a filter
+// that throws on every frame meets a new frame message each time.
+class AlwaysFailingReceiver : public QObject {
+ public:
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::User) return QObject::event(event);
+    if (++events < 20) QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    throw std::runtime_error("Matrix index outside");
+  }
+  int events = 0;
+};
+
+// A message box runs an event loop of its own, which goes on delivering
+// frames; each failure must not open a further box inside the one shown.
+TEST(ErrorsInHandlers, Regression_FailuresWhileAMessageIsShownOpenNoFurtherBox) {
+  int open = 0;
+  int deepest = 0;
+  int shown = 0;
+  SetErrorReporter([&](const QString&) {
+    ++shown;
+    deepest = std::max(deepest, ++open);
+    ProcessEventsFor(50ms);
+    --open;
+  });
+  AlwaysFailingReceiver receiver;
+  QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+  ProcessEventsUntil([&receiver] { return receiver.events >= 20; }, 10s);
+  RecordShownErrors();
+  EXPECT_EQ(receiver.events, 20);
+  EXPECT_EQ(deepest, 1);
+  EXPECT_GE(shown, 1);
+}
+
 TEST(StartOptions, AcceptsTheWorkbenchOptions) {
   const StartOptions none = ParseStartOptions({});
   EXPECT_FALSE(none.help || none.init_both || !none.error.empty());
