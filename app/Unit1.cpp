@@ -113,18 +113,18 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   EdB1 = ui_->EdB1;
   EdB2 = ui_->EdB2;
 
-  connect(BuInit1, &QPushButton::clicked, this, &TForm1::BuInit1Click);
-  connect(BuInit2, &QPushButton::clicked, this, &TForm1::BuInit2Click);
-  connect(BuInitBoth, &QPushButton::clicked, this, &TForm1::BuInitBothClick);
-  connect(BuStart, &QPushButton::clicked, this, &TForm1::BuStartClick);
-  connect(BuStop, &QPushButton::clicked, this, &TForm1::BuStopClick);
-  connect(Trigger, &QPushButton::clicked, this, &TForm1::TriggerClick);
-  connect(BuDisplay1, &QPushButton::clicked, this, &TForm1::BuDisplay1Click);
-  connect(BuDisplay2, &QPushButton::clicked, this, &TForm1::BuDisplay2Click);
-  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-  connect(ChTrigger, &QCheckBox::toggled, this, &TForm1::ChTriggerClick);
-  connect(tbFrameRate, &QSlider::valueChanged, this, &TForm1::tbFrameRateChange);
-  connect(tbExposure, &QSlider::valueChanged, this, &TForm1::tbExposureChange);
+  connect(BuInit1, &QPushButton::clicked, this, Guarded([this] { BuInit1Click(); }));
+  connect(BuInit2, &QPushButton::clicked, this, Guarded([this] { BuInit2Click(); }));
+  connect(BuInitBoth, &QPushButton::clicked, this, Guarded([this] { BuInitBothClick(); }));
+  connect(BuStart, &QPushButton::clicked, this, Guarded([this] { BuStartClick(); }));
+  connect(BuStop, &QPushButton::clicked, this, Guarded([this] { BuStopClick(); }));
+  connect(Trigger, &QPushButton::clicked, this, Guarded([this] { TriggerClick(); }));
+  connect(BuDisplay1, &QPushButton::clicked, this, Guarded([this] { BuDisplay1Click(); }));
+  connect(BuDisplay2, &QPushButton::clicked, this, Guarded([this] { BuDisplay2Click(); }));
+  connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
+  connect(ChTrigger, &QCheckBox::toggled, this, Guarded([this] { ChTriggerClick(); }));
+  connect(tbFrameRate, &QSlider::valueChanged, this, Guarded([this] { tbFrameRateChange(); }));
+  connect(tbExposure, &QSlider::valueChanged, this, Guarded([this] { tbExposureChange(); }));
 
   Form1 = this;
   MainWindow = this;

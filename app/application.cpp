@@ -37,12 +37,20 @@ TStereoApplication::TStereoApplication(int& argc, char** argv) : QApplication(ar
 bool TStereoApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
+  } catch (...) {
+    ShowCurrentException();
+  }
+  return false;
+}
+
+void ShowCurrentException() {
+  try {
+    throw;
   } catch (const std::exception& error) {
     ShowErrorMessage(QString::fromLocal8Bit(error.what()));
   } catch (...) {
     ShowErrorMessage(QStringLiteral("Unknown exception"));
   }
-  return false;
 }
 
 void ShowErrorMessage(const QString& message) {

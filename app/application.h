@@ -21,6 +21,23 @@ class TStereoApplication : public QApplication {
 // one message is shown, further ones go to standard error only.
 void ShowErrorMessage(const QString& message);
 
+// Shows the exception being handled; call it only inside a catch block.
+void ShowCurrentException();
+
+// A control's handler for a signal connection. Qt's widget code between the
+// control and the handler is not built to be unwound, so an exception the
+// handler raises is caught here and shown as notify shows one from an event.
+template <class Handler>
+auto Guarded(Handler handler) {
+  return [handler = std::move(handler)](auto&&...) {
+    try {
+      handler();
+    } catch (...) {
+      ShowCurrentException();
+    }
+  };
+}
+
 // Replaces how ShowErrorMessage reports; tests install a recorder. An empty
 // function restores the message box.
 void SetErrorReporter(std::function<void(const QString&)> reporter);

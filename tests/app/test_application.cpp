@@ -8,7 +8,9 @@
 #include <QImage>
 #include <QListWidget>
 #include <QProcess>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <fstream>
@@ -103,6 +105,22 @@ TEST(ErrorsInHandlers, Regression_FailuresWhileAMessageIsShownOpenNoFurtherBox) 
   EXPECT_EQ(receiver.events, 20);
   EXPECT_EQ(deepest, 1);
   EXPECT_GE(shown, 1);
+}
+
+// A handler on a button is reached through Qt's widget code, which an
+// exception must not unwind (the sanitizer sees what it leaves behind).
+TEST(ErrorsInHandlers, Regression_FailingButtonHandlerIsShownAndTheButtonWorksOn) {
+  TakeShownErrors();
+  QPushButton button("Init");
+  int clicks = 0;
+  QObject::connect(&button, &QPushButton::clicked, &button, Guarded([&clicks] {
+    if (++clicks == 1) throw std::runtime_error("Camera 1 can not be opened");
+  }));
+  button.show();
+  QTest::mouseClick(&button, Qt::LeftButton);
+  QTest::mouseClick(&button, Qt::LeftButton);
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(TakeShownErrors(), "Camera 1 can not be opened\n");
 }
 
 TEST(StartOptions, AcceptsTheWorkbenchOptions) {
