@@ -1,5 +1,7 @@
 #include "app/inifile.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -221,7 +223,9 @@ std::string TIniFile::Text() const {
 
 void TIniFile::UpdateFile() const {
   const std::string target = ReplacedFile(path_);
-  const std::string temporary = target + ".tmp";
+  // One temporary per process: two workbenches closing at once must not
+  // write into the same temporary and rename each other's half file.
+  const std::string temporary = target + ".tmp" + std::to_string(getpid());
   {
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
     file << Text();

@@ -121,6 +121,16 @@ TEST_F(IniFileTest, Regression_LinkedFileIsWrittenWhereTheLinkPoints) {
   EXPECT_EQ(Read(target), "[Mode]\nCam1=b\n");
 }
 
+TEST_F(IniFileTest, Regression_AnotherWritersTemporaryIsLeftAlone) {
+  const std::string path = PathOf("Stereo.ini");
+  const std::string other = Write("Stereo.ini.tmp", "[Mode]\nCam1=half");
+  TIniFile ini(path);
+  ini.WriteString("Mode", "Cam1", "mine");
+  ini.UpdateFile();
+  EXPECT_EQ(Read(path), "[Mode]\nCam1=mine\n");
+  EXPECT_EQ(Read(other), "[Mode]\nCam1=half");
+}
+
 TEST_F(IniFileTest, UnwritableFileThrowsAndLeavesNothingBehind) {
   TIniFile ini(PathOf("missing/dir/file.ini"));
   ini.WriteString("Mode", "Cam1", "a");
