@@ -70,7 +70,7 @@ double TimerInterval(int frame_rate_position) {
 }
 
 std::string PrepareSettingsPath(const std::string& folder) {
-  const std::string path = folder + "/" + kSettingsFile;
+  std::string path = folder + "/" + kSettingsFile;
   std::error_code error;
   if (std::filesystem::exists(path, error)) return path;
   const std::filesystem::path directory = std::filesystem::path(path).parent_path();
