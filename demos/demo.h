@@ -1,0 +1,39 @@
+#pragma once
+
+// What every demo shares: a registry by name, the windows as the program
+// makes them, and small helpers to wait, click and save what is shown.
+
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace demo {
+
+// A demo drives the windows and leaves its results in the output folder;
+// it returns the program's exit code (0 when everything it meant to show
+// was shown).
+using DemoFunction = int (*)(const std::string& out_dir);
+
+// Made at namespace scope in a demo's own file:
+//   const demo::Registration registration("calibrate", &RunCalibrate);
+struct Registration {
+  Registration(const char* name, DemoFunction function);
+};
+
+// Runs the event loop until the condition holds; false on time-out.
+bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+// Runs the event loop for this long.
+void ProcessEventsFor(std::chrono::milliseconds duration);
+
+// Saves a picture of the widget as drawn now (PNG); false when it could not
+// be written.
+bool SaveWidget(QWidget* widget, const std::string& file);
+// Writes the text to the file; false when it could not be written.
+bool WriteText(const std::string& file, const std::string& text);
+// A line on standard output, so a person running the demo follows it.
+void Say(const QString& line);
+
+}  // namespace demo
