@@ -7,15 +7,16 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
 namespace demo {
 
 // A demo drives the windows and leaves its results in the output folder;
-// it returns the program's exit code (0 when everything it meant to show
-// was shown).
-using DemoFunction = int (*)(const std::string& out_dir);
+// further words of the command line come as arguments. It returns the
+// program's exit code (0 when everything it meant to show was shown).
+using DemoFunction = int (*)(const std::string& out_dir, const std::vector<std::string>& arguments);
 
 // Made at namespace scope in a demo's own file:
 //   const demo::Registration registration("calibrate", &RunCalibrate);

@@ -11,7 +11,7 @@
 
 namespace {
 
-int RunLive(const std::string& out_dir) {
+int RunLive(const std::string& out_dir, const std::vector<std::string>& /*arguments*/) {
   if (!demo::SetUpBothCameras()) return 1;
   demo::ProcessEventsFor(std::chrono::seconds(3));
   const bool saved = demo::SaveWidget(Form2, out_dir + "/display.png");

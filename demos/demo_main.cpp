@@ -1,4 +1,4 @@
-// stereo_demo NAME OUT: runs one demo with the workbench's own windows,
+// stereo_demo NAME OUT [ARGUMENT...]: runs one demo with the workbench's own windows,
 // offscreen, on a settings folder of its own, and leaves its results in OUT.
 
 #include <QDir>
@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Video/vidclass/falcimp.h"
 #include "Video/vidclass/uEyeimp.h"
@@ -31,7 +32,7 @@ std::map<std::string, DemoFunction>& Demos() {
 }
 
 int Usage() {
-  std::fprintf(stderr, "Usage: stereo_demo NAME OUT\nDemos:");
+  std::fprintf(stderr, "Usage: stereo_demo NAME OUT [ARGUMENT...]\nDemos:");
   for (const auto& entry : Demos()) std::fprintf(stderr, " %s", entry.first.c_str());
   std::fprintf(stderr, "\n");
   return 2;
@@ -75,7 +76,8 @@ void Say(const QString& line) {
 }  // namespace demo
 
 int main(int argc, char** argv) {
-  if (argc != 3 || demo::Demos().count(argv[1]) == 0) return demo::Usage();
+  if (argc < 3 || demo::Demos().count(argv[1]) == 0) return demo::Usage();
+  const std::vector<std::string> arguments(argv + 3, argv + argc);
   const std::string out_dir = argv[2];
   if (!QDir().mkpath(QString::fromStdString(out_dir))) {
     std::fprintf(stderr, "Folder %s can not be made\n", out_dir.c_str());
@@ -98,7 +100,7 @@ int main(int argc, char** argv) {
     FoDistortSetup = new TFoDistortSetup;
     FoBlurSetup = new TFoBlurSetup;
     Form1->show();
-    result = demo::Demos()[argv[1]](out_dir);
+    result = demo::Demos()[argv[1]](out_dir, arguments);
     delete FoBlurSetup;
     delete FoDistortSetup;
     delete Form2;

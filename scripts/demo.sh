@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Runs one headless demo of the workbench on the simulated rig and leaves its
 # results (logs, pictures, files) in OUT. No display is needed.
-# Usage: scripts/demo.sh NAME OUT
+# Usage: scripts/demo.sh NAME OUT [ARGUMENT...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ $# -ne 2 ]; then
-  echo "Usage: scripts/demo.sh NAME OUT" >&2
+if [ $# -lt 2 ]; then
+  echo "Usage: scripts/demo.sh NAME OUT [ARGUMENT...]" >&2
   exit 2
 fi
+name=$1
 out=$(realpath -m "$2")
+shift 2
 scripts/setup.sh
 build=build/release
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTEREO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target stereo_demo uEye_api falcon
-QT_QPA_PLATFORM=offscreen exec "$build/bin/stereo_demo" "$1" "$out"
+QT_QPA_PLATFORM=offscreen exec "$build/bin/stereo_demo" "$name" "$out" "$@"
