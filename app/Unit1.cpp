@@ -112,6 +112,15 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   EdG2 = ui_->EdG2;
   EdB1 = ui_->EdB1;
   EdB2 = ui_->EdB2;
+  PaDiff = ui_->PaDiff;
+  PaDistort = ui_->PaDistort;
+  PaColToGray = ui_->PaColToGray;
+  PaTrack = ui_->PaTrack;
+  PaCalib = ui_->PaCalib;
+  PaThres = ui_->PaThres;
+  PaBlur = ui_->PaBlur;
+  StereoFIlterListBox = ui_->StereoFIlterListBox;
+  Button8 = ui_->Button8;
 
   connect(BuInit1, &QPushButton::clicked, this, Guarded([this] { BuInit1Click(); }));
   connect(BuInit2, &QPushButton::clicked, this, Guarded([this] { BuInit2Click(); }));
@@ -125,6 +134,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   connect(ChTrigger, &QCheckBox::toggled, this, Guarded([this] { ChTriggerClick(); }));
   connect(tbFrameRate, &QSlider::valueChanged, this, Guarded([this] { tbFrameRateChange(); }));
   connect(tbExposure, &QSlider::valueChanged, this, Guarded([this] { tbExposureChange(); }));
+  ConnectFilterEditor();
 
   Form1 = this;
   MainWindow = this;
@@ -136,6 +146,8 @@ TForm1::~TForm1() {
   QCoreApplication::instance()->removeEventFilter(this);
   FormCloseQuery();
   FormDestroy();
+  // The filters take their dialogs with them while the application runs.
+  FilterList.clear();
   if (MainWindow == this) MainWindow = nullptr;
   if (Form1 == this) Form1 = nullptr;
 }
@@ -226,10 +238,6 @@ void TForm1::ReplaceLog(const std::vector<std::string>& lines) {
   QStringList text;
   for (const std::string& line : lines) text << QString::fromStdString(line);
   MeLog->setPlainText(text.join('\n'));
-}
-
-void TForm1::SetFilterChecks(const TVidFilter*, bool) {
-  // The filter list has no check marks to set until the chain editor fills it.
 }
 
 void TForm1::Post(uint32_t message) {

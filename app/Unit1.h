@@ -20,6 +20,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QSlider;
 class QStatusBar;
+class TDragPanel;
+class TFilterListBox;
 class TIniFile;
 class TPane;
 class TQueryTimer;
@@ -68,6 +70,7 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   IplImage* CurrentRightImage() const override { return CurrentRight; }
   void AppendLog(const std::string& line) override;
   void SetFilterChecks(const TVidFilter* filter, bool checked) override;
+  std::unique_ptr<TDistortSetupLink> MakeDistortSetup(TDistortFilter& filter) override;
 
   // Posts a frame-ready message to this window; callable from any thread.
   void Post(uint32_t message) override;
@@ -100,6 +103,16 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   QLineEdit* EdG2;
   QLineEdit* EdB1;
   QLineEdit* EdB2;
+  // The filter-chain editor: panels to drag and the list they are dropped on.
+  TDragPanel* PaDiff;
+  TDragPanel* PaDistort;
+  TDragPanel* PaColToGray;
+  TDragPanel* PaTrack;
+  TDragPanel* PaCalib;
+  TDragPanel* PaThres;
+  TDragPanel* PaBlur;
+  TFilterListBox* StereoFIlterListBox;
+  QPushButton* Button8;
 
   // Application state, in the order the window keeps it.
   std::unique_ptr<tVideoDevice> Device1;
@@ -128,6 +141,12 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void Button1Click();
   void tbFrameRateChange();
   void tbExposureChange();
+  // The filter-chain editor.
+  void StereoFIlterListBoxDragDrop(const QWidget* source);
+  void AddFilter(std::shared_ptr<TVidFilter> filter, const std::string& name);
+  void StereoFIlterListBoxClickCheck(int row);
+  void StereoFIlterListBoxDblClick();
+  void Button8Click() {}
 
   // The application-wide message hook; true marks the event handled.
   bool ApplicationEvents1Message(QEvent* event);
@@ -163,6 +182,7 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void LoadSettingsFrom(TIniFile& ini);
   void SaveSettingsTo(TIniFile& ini) const;
   void ReplaceLog(const std::vector<std::string>& lines);
+  void ConnectFilterEditor();
 
   std::unique_ptr<Ui::TForm1> ui_;
   // Held by the timer thread while it triggers and by this thread while it

@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // The workbench's application object. An exception that escapes an event
@@ -29,9 +30,14 @@ void ShowCurrentException();
 // handler raises is caught here and shown as notify shows one from an event.
 template <class Handler>
 auto Guarded(Handler handler) {
-  return [handler = std::move(handler)](auto&&...) {
+  return [handler = std::move(handler)](auto&&... arguments) {
     try {
-      handler();
+      // The signal's arguments reach a handler that takes them.
+      if constexpr (std::is_invocable_v<const Handler&, decltype(arguments)...>) {
+        handler(arguments...);
+      } else {
+        handler();
+      }
     } catch (...) {
       ShowCurrentException();
     }

@@ -1,11 +1,92 @@
 #include "app/setdistort.h"
 
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include "app/application.h"
+#include "app/decimal_spin_edit.h"
+#include "app/ui_setdistort.h"
+#include "filters/vidfilters_distort.h"
+
 TFoDistortSetup* FoDistortSetup = nullptr;
 
-TFoDistortSetup::TFoDistortSetup(QWidget* parent) : QWidget(parent, Qt::Dialog) {
-  setWindowTitle(QStringLiteral("DistortionSetup"));
+TFoDistortSetup::TFoDistortSetup(QWidget* parent, TDistortFilter* filter)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint),
+      Filter(filter),
+      ui_(std::make_unique<Ui::TFoDistortSetup>()) {
+  ui_->setupUi(this);
+  CoMode = ui_->CoMode;
+  Memo1 = ui_->Memo1;
+  StatusBar1 = ui_->StatusBar1;
+  fields_ = {ui_->SeLk1, ui_->Selk2, ui_->SeLp1, ui_->SeLp2, ui_->Selfx, ui_->SeLcx, ui_->SeLfy,
+             ui_->SeLcy, ui_->SeRk1, ui_->SeRk2, ui_->SeRp1, ui_->SeRp2, ui_->SeRfx, ui_->SeRcx,
+             ui_->SeRfy, ui_->SeRcy, ui_->SeF00, ui_->SeF01, ui_->SeF02, ui_->SeF10, ui_->SeF11,
+             ui_->SeF12, ui_->SeF20, ui_->SeF21, ui_->SeF22};
+  for (size_t index = 0; index < fields_.size(); ++index) {
+    const auto field = static_cast<TDistortField>(index);
+    connect(fields_[index], &QDoubleSpinBox::valueChanged, this,
+            Guarded([this, field] { FieldChange(field); }));
+  }
+  connect(CoMode, &QComboBox::currentIndexChanged, this, Guarded([this] { CoModeChange(); }));
+  connect(ui_->BuRecalc, &QPushButton::clicked, this, Guarded([this] { BuRecalcClick(); }));
+  connect(ui_->BuPush, &QPushButton::clicked, this, Guarded([this] { BuPushClick(); }));
+  connect(ui_->BuCalib, &QPushButton::clicked, this, Guarded([this] { BuCalibClick(); }));
+  connect(ui_->Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
+  connect(ui_->Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
 }
 
 TFoDistortSetup::~TFoDistortSetup() {
+  // Nothing reaches the filter while the dialog goes.
+  Filter = nullptr;
   if (FoDistortSetup == this) FoDistortSetup = nullptr;
+}
+
+void TFoDistortSetup::WriteField(TDistortField field, double value) { Field(field)->ShowValue(value); }
+
+void TFoDistortSetup::WriteMode(int index) { CoMode->setCurrentIndex(index); }
+
+void TFoDistortSetup::ShowStatus(const std::string& text) {
+  StatusBar1->showMessage(QString::fromStdString(text));
+}
+
+void TFoDistortSetup::ShowModeless() {
+  show();
+  raise();
+  activateWindow();
+}
+
+void TFoDistortSetup::AppendLine(const std::string& line) {
+  Memo1->appendPlainText(QString::fromStdString(line));
+}
+
+void TFoDistortSetup::FieldChange(TDistortField field) {
+  if (Filter != nullptr) Filter->SetField(field, static_cast<float>(Field(field)->value()));
+}
+
+void TFoDistortSetup::CoModeChange() {
+  if (Filter != nullptr) Filter->SetMode(CoMode->currentIndex());
+}
+
+void TFoDistortSetup::BuRecalcClick() {
+  if (Filter != nullptr) Filter->InitUndistortMaps();
+}
+
+void TFoDistortSetup::BuPushClick() {
+  if (Filter != nullptr) Filter->PushView();
+}
+
+void TFoDistortSetup::BuCalibClick() {
+  if (Filter != nullptr) Filter->Calibrate();
+}
+
+void TFoDistortSetup::Button1Click() {
+  if (Filter != nullptr) Filter->Stereo();
+}
+
+void TFoDistortSetup::Button2Click() {
+  if (Filter == nullptr) return;
+  Filter->TakeCalibration();
+  Filter->RefreshSetup();
 }

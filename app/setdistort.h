@@ -1,17 +1,66 @@
 #pragma once
 
-// The distortion filter's set-up dialog "DistortionSetup". It is created
-// hidden at start; its fields and commands come with the distortion filter.
+// The distortion filter's set-up dialog "DistortionSetup": both camera
+// models, the warp matrix and the mode, and the buttons of the chessboard
+// calibration. It keeps no values of its own: every change goes to its
+// filter, which writes what it stores back.
 
 #include <QWidget>
+#include <array>
+#include <memory>
 
-class TFoDistortSetup : public QWidget {
+#include "filters/filter_setup.h"
+
+class QComboBox;
+class QPlainTextEdit;
+class QStatusBar;
+class TDecimalSpinEdit;
+class TDistortFilter;
+
+namespace Ui {
+class TFoDistortSetup;
+}
+
+class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMemo {
   Q_OBJECT
 
  public:
-  explicit TFoDistortSetup(QWidget* parent = nullptr);
+  // Bound to the filter, or to none (then every handler does nothing).
+  explicit TFoDistortSetup(QWidget* parent = nullptr, TDistortFilter* filter = nullptr);
   ~TFoDistortSetup() override;
+
+  // What the filter reaches of its dialog.
+  int Left() const override { return x(); }
+  int Top() const override { return y(); }
+  void MoveTo(int left, int top) override { move(left, top); }
+  void WriteField(TDistortField field, double value) override;
+  void WriteMode(int index) override;
+  void ShowStatus(const std::string& text) override;
+  TLogMemo& Memo() override { return *this; }
+  void ShowModeless() override;
+  void AppendLine(const std::string& line) override;
+
+  TDecimalSpinEdit* Field(TDistortField field) const { return fields_[static_cast<size_t>(field)]; }
+
+  TDistortFilter* Filter = nullptr;
+  QComboBox* CoMode;
+  QPlainTextEdit* Memo1;
+  QStatusBar* StatusBar1;
+
+  // Event handlers.
+  void FieldChange(TDistortField field);
+  void CoModeChange();
+  void BuRecalcClick();
+  void BuPushClick();
+  void BuCalibClick();
+  void Button1Click();
+  void Button2Click();
+
+ private:
+  std::unique_ptr<Ui::TFoDistortSetup> ui_;
+  std::array<TDecimalSpinEdit*, kDistortFieldCount> fields_{};
 };
 
-// The dialog's one process-wide instance; null while none exists.
+// The dialog's one process-wide instance made at start, bound to no filter
+// and never shown; null while none exists.
 extern TFoDistortSetup* FoDistortSetup;

@@ -47,6 +47,11 @@ class TVidFilter {
     filter->CompleteCreation();
     return filter;
   }
+  // The same for a filter of a kind chosen at run time.
+  template <class Filter>
+  static std::unique_ptr<TVidFilter> CreateAs() {
+    return Create<Filter>();
+  }
 
   explicit TVidFilter(CreateKey) {}
   virtual ~TVidFilter();
@@ -82,10 +87,14 @@ class TVidFilter {
   int OutChannels = 1;
   IplImage* OutLeft = nullptr;
   IplImage* OutRight = nullptr;
-  // The filter's dialog, or none; not owned.
+  // The filter's dialog, or none; a filter's own constructor may set it.
   TFilterSetup* Setup = nullptr;
   // Told of every SetLinkedValue when set.
   std::function<void(int32_t)> LinkedControl;
+
+ protected:
+  // Runs once the outputs are made, as the last step of creation.
+  virtual void FinishCreate() {}
 
  private:
   void CompleteCreation();
@@ -93,6 +102,49 @@ class TVidFilter {
   void RemakeOutput(IplImage*& output, const IplImage* current_frame);
 };
 
+// Colour frames into grey ones; a grey frame passes as it is.
+class TColToGrayFilter : public TVidFilter {
+ public:
+  using TVidFilter::TVidFilter;
+  ~TColToGrayFilter() override;
+  ImagePair ProcessPair(const ImagePair& input) override;
+  void AllocateOutputs() override;
+
+  IplImage* GreyLeft = nullptr;
+  IplImage* GreyRight = nullptr;
+};
+
+// Each frame less a stored reference frame, per camera: what changed since
+// the reference stands out. A double click on the entry takes a new one.
+class TDiffFilter : public TVidFilter {
+ public:
+  using TVidFilter::TVidFilter;
+  ~TDiffFilter() override;
+  ImagePair ProcessPair(const ImagePair& input) override;
+  void AllocateOutputs() override;
+  void ShowSetup() override;
+
+  IplImage* RefLeft = nullptr;
+  IplImage* RefRight = nullptr;
+  // The next processed pair becomes the reference.
+  bool TakeReference = false;
+
+ private:
+  void DiffSide(const IplImage* input, IplImage*& output, IplImage*& reference);
+};
+
 // True when the left input's channel count disagrees with what the filter
 // last saw: exactly one channel while colour, or more than one while grey.
 bool ColourNatureChanged(int channels, bool colour_input);
+
+// Releases a filter's buffer (never its mask, which is not ours) and sets
+// the reference to null.
+void ReleaseBuffer(IplImage*& buffer);
+// Releases the buffer and makes a zero-filled one in its place.
+void RemakeBuffer(IplImage*& buffer, CvSize size, int channels, int depth = IPL_DEPTH_8U);
+// Makes the buffer an 8-bit or float image of that size and channel count,
+// zero-filled, unless it already is one; true when it was made anew. A
+// frame whose format differs from a buffer's is never written into it.
+bool FitBuffer(IplImage*& buffer, CvSize size, int channels, int depth = IPL_DEPTH_8U);
+bool SameFormat(const IplImage* a, const IplImage* b);
+inline CvSize SizeOf(const IplImage* image) { return CvSize{image->width, image->height}; }

@@ -3,8 +3,10 @@
 // Stand-ins for what filters reach outside their layer: the main window's
 // frames, log and check marks, an in-memory settings store, a dialog.
 
+#include <array>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +14,28 @@
 #include "filters/filter_setup.h"
 #include "filters/mainwindow_link.h"
 #include "filters/settings_store.h"
+
+// Records what the distortion filter writes into its dialog.
+class FakeDistortSetup : public TDistortSetupLink, public TLogMemo {
+ public:
+  int Left() const override { return 0; }
+  int Top() const override { return 0; }
+  void MoveTo(int, int) override {}
+  void WriteField(TDistortField field, double value) override { fields[static_cast<size_t>(field)] = value; }
+  void WriteMode(int index) override { mode = index; }
+  void ShowStatus(const std::string& text) override { status = text; }
+  TLogMemo& Memo() override { return *this; }
+  void ShowModeless() override { ++shown; }
+  void AppendLine(const std::string& line) override { memo.push_back(line); }
+
+  double Field(TDistortField field) const { return fields[static_cast<size_t>(field)]; }
+
+  std::array<double, kDistortFieldCount> fields{};
+  int mode = -1;
+  std::string status;
+  std::vector<std::string> memo;
+  int shown = 0;
+};
 
 class FakeMainWindow : public TMainWindowLink {
  public:
@@ -26,6 +50,10 @@ class FakeMainWindow : public TMainWindowLink {
   void SetFilterChecks(const TVidFilter* filter, bool checked) override {
     for (Entry& entry : entries)
       if (entry.filter == filter) entry.checked = checked;
+  }
+
+  std::unique_ptr<TDistortSetupLink> MakeDistortSetup(TDistortFilter&) override {
+    return std::make_unique<FakeDistortSetup>();
   }
 
   IplImage* current_left = nullptr;

@@ -50,6 +50,12 @@ class CountingFilter : public TVidFilter {
   int* calls_;
 };
 
+class DialogFilter : public TVidFilter {
+ public:
+  explicit DialogFilter(CreateKey key) : TVidFilter(key) { Setup = &dialog; }
+  FakeSetup dialog;
+};
+
 class FilterBaseTest : public ::testing::Test {
  protected:
   void SetUp() override { MainWindow = &main_window_; }
@@ -69,12 +75,15 @@ class FilterBaseTest : public ::testing::Test {
   FakeMainWindow main_window_;
 };
 
-TEST_F(FilterBaseTest, CreationRunsTheSubclassAllocateOutputs) {
+TEST_F(FilterBaseTest, CreationRunsTheSubclassAllocateOutputsAndKeepsItsDialog) {
   int calls = 0;
   auto filter = TVidFilter::Create<CountingFilter>(&calls);
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(filter->Enabled);
   EXPECT_EQ(filter->Setup, nullptr);
+  // A filter's own constructor may bind its dialog; creation keeps it.
+  auto with_dialog = TVidFilter::Create<DialogFilter>();
+  EXPECT_EQ(with_dialog->Setup, &with_dialog->dialog);
 }
 
 TEST_F(FilterBaseTest, CreationMakesGreyOutputsAtTheCurrentFrameSizes) {

@@ -1,0 +1,87 @@
+// The filter-chain editor: panels dropped on the filter list make filters,
+// check marks switch them, a double click opens their set-up.
+
+#include <QPushButton>
+
+#include "app/Unit1.h"
+#include "app/application.h"
+#include "app/filter_list_box.h"
+#include "app/setdistort.h"
+#include "filters/vidfilters.h"
+#include "filters/vidfilters_distort.h"
+
+namespace {
+
+// The panels that make a filter, and the name its entry gets.
+struct PanelFilter {
+  const char* panel;
+  const char* entry;
+  std::unique_ptr<TVidFilter> (*make)();
+};
+
+const PanelFilter kPanelFilters[] = {
+    {"PaDiff", "Difference", &TVidFilter::CreateAs<TDiffFilter>},
+    {"PaDistort", "Distortion", &TVidFilter::CreateAs<TDistortFilter>},
+    {"PaColToGray", "Calibration", &TVidFilter::CreateAs<TColToGrayFilter>},
+};
+
+}  // namespace
+
+void TForm1::ConnectFilterEditor() {
+  connect(StereoFIlterListBox, &TFilterListBox::PanelDropped, this, Guarded([this](const QString& panel) {
+            StereoFIlterListBoxDragDrop(panel.isEmpty() ? nullptr : findChild<TDragPanel*>(panel));
+          }));
+  connect(StereoFIlterListBox, &TFilterListBox::EntryToggled, this,
+          Guarded([this](int row) { StereoFIlterListBoxClickCheck(row); }));
+  connect(StereoFIlterListBox, &TFilterListBox::DoubleClicked, this,
+          Guarded([this] { StereoFIlterListBoxDblClick(); }));
+  connect(Button8, &QPushButton::clicked, this, Guarded([this] { Button8Click(); }));
+}
+
+std::unique_ptr<TDistortSetupLink> TForm1::MakeDistortSetup(TDistortFilter& filter) {
+  return std::make_unique<TFoDistortSetup>(nullptr, &filter);
+}
+
+void TForm1::StereoFIlterListBoxDragDrop(const QWidget* source) {
+  if (source == nullptr) return;
+  for (const PanelFilter& kind : kPanelFilters) {
+    if (source->objectName() == kind.panel) AddFilter(kind.make(), kind.entry);
+  }
+}
+
+void TForm1::AddFilter(std::shared_ptr<TVidFilter> filter, const std::string& name) {
+  try {
+    FilterList.push_back({name, filter});
+    const int added = static_cast<int>(FilterList.size()) - 1;
+    StereoFIlterListBox->clear();
+    for (const TFilterEntry& entry : FilterList) {
+      auto* item = new QListWidgetItem(QString::fromStdString(entry.Name), StereoFIlterListBox);
+      item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    }
+    for (int row = 0; row < static_cast<int>(FilterList.size()); ++row) {
+      StereoFIlterListBox->SetChecked(row, FilterList[row].Filter->Enabled);
+    }
+    StereoFIlterListBox->setCurrentRow(added);
+    filter->SetEnabled(filter->Enabled);
+  } catch (...) {
+    // What was done stays done; a drop reports nothing.
+  }
+}
+
+void TForm1::SetFilterChecks(const TVidFilter* filter, bool checked) {
+  for (int row = 0; row < static_cast<int>(FilterList.size()); ++row) {
+    if (FilterList[row].Filter.get() == filter) StereoFIlterListBox->SetChecked(row, checked);
+  }
+}
+
+void TForm1::StereoFIlterListBoxClickCheck(int row) {
+  if (row < 0 || row >= static_cast<int>(FilterList.size())) return;
+  // The entry whose box was toggled is the one acted on.
+  StereoFIlterListBox->setCurrentRow(row);
+  FilterList[row].Filter->SetEnabled(StereoFIlterListBox->IsChecked(row));
+}
+
+void TForm1::StereoFIlterListBoxDblClick() {
+  const int row = SelectedRow(StereoFIlterListBox);
+  if (row >= 0 && row < static_cast<int>(FilterList.size())) FilterList[row].Filter->ShowSetup();
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+// Chessboard calibration of the rig's cameras: corner search on the current
+// frames, collected views, per-camera calibration and the fundamental matrix
+// between the two cameras. The distortion filter owns one and feeds it.
+
+#include <opencv2/core/types_c.h>
+
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "filters/filter_setup.h"
+
+class TCalibrationFilter {
+ public:
+  static constexpr int MaxViews = 20;
+
+  struct Camera {
+    // The camera's current frame; not owned.
+    IplImage* Image = nullptr;
+    // Corners of the last search and how many it found.
+    std::vector<cv::Point2f> Corners;
+    int CornerCount = 0;
+    // Collected views, view v at points v * corners-per-view onwards.
+    std::vector<cv::Point2f> ImagePoints;
+    std::vector<cv::Point3f> ObjectPoints;
+    int ViewCount = 0;
+    // Results of the last calibration: [fx 0 cx; 0 fy cy; 0 0 1] and
+    // k1, k2, p1, p2.
+    cv::Matx33d CameraMatrix = cv::Matx33d::zeros();
+    cv::Vec4d Distortion = cv::Vec4d::all(0);
+  };
+
+  // Sizes the per-camera slots and stores; no views collected.
+  void SetCameraCount(int count);
+  int CameraCount() const { return static_cast<int>(Cameras.size()); }
+  // Stores a camera's current frame; an index beyond the count is ignored.
+  void SetImage(int index, IplImage* image);
+
+  // Searches every camera's current frame for the board and draws what it
+  // found into that frame.
+  void FindCorners();
+  // Adds the last search's corners as one view of every camera, when every
+  // camera found the whole board and the stores have room.
+  void PushView();
+  // Calibrates each camera from its views and logs its results.
+  void CalibrateCameras();
+  // Estimates the fundamental matrix from the views of both cameras.
+  void FindFundamental();
+
+  int CornersPerView() const { return BoardWidth * BoardHeight; }
+
+  int BoardWidth = 8;
+  int BoardHeight = 6;
+  std::vector<Camera> Cameras;
+  cv::Matx33d Fundamental = cv::Matx33d::zeros();
+  // Where report lines go; none: no report.
+  TLogMemo* LogMemo = nullptr;
+
+ private:
+  void Log(const std::string& line);
+  void CalibrateCamera(int index);
+};
+
+// printf-style formatting for the report lines.
+std::string FormatLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

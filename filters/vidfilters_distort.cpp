@@ -1,0 +1,262 @@
+#include "filters/vidfilters_distort.h"
+
+#include <opencv2/core/core_c.h>
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "Video/vidclass/ipl.h"
+#include "filters/mainwindow_link.h"
+
+namespace {
+
+constexpr float kCoefficientUnit = 10000.0f;
+
+bool IsCoefficient(TDistortField field) {
+  const int index = static_cast<int>(field);
+  return index < 16 && index % 8 < 4;
+}
+
+// Map values 0 ... limit as grey 0 ... 255 in one channel of the image.
+void DrawMapIntoChannel(const IplImage* map, IplImage* image, int channel, double limit) {
+  const cv::Mat source = cv::cvarrToMat(map);
+  cv::Mat target = cv::cvarrToMat(image);
+  const double scale = limit != 0.0 ? 255.0 / limit : 0.0;
+  const int channels = image->nChannels;
+  for (int y = 0; y < source.rows; ++y) {
+    const float* values = source.ptr<float>(y);
+    uint8_t* pixels = target.ptr<uint8_t>(y) + channel;
+    for (int x = 0; x < source.cols; ++x)
+      pixels[x * channels] = cv::saturate_cast<uint8_t>(values[x] * scale);
+  }
+}
+
+void InitSideMaps(const cv::Matx33f& camera, const cv::Vec4f& distortion, IplImage* map_x, IplImage* map_y) {
+  cv::Mat x = cv::cvarrToMat(map_x), y = cv::cvarrToMat(map_y);
+  cv::initUndistortRectifyMap(camera, distortion, cv::noArray(), camera, x.size(), CV_32FC1, x, y);
+}
+
+}  // namespace
+
+struct TDistortFilter::Side {
+  int index;
+  const cv::Matx33f& camera;
+  const cv::Vec4f& distortion;
+  IplImage*& map_x;
+  IplImage*& map_y;
+  IplImage*& output;
+  TUndistortCache& cache;
+};
+
+TDistortFilter::Side TDistortFilter::LeftSide() {
+  return {0, CameraLeft, DistLeft, MapXLeft, MapYLeft, OutLeft, undistort_left_};
+}
+
+TDistortFilter::Side TDistortFilter::RightSide() {
+  return {1, CameraRight, DistRight, MapXRight, MapYRight, OutRight, undistort_right_};
+}
+
+TDistortFilter::TDistortFilter(CreateKey key) : TVidFilter(key) {
+  if (MainWindow != nullptr) dialog_ = MainWindow->MakeDistortSetup(*this);
+  Setup = dialog_.get();
+  Calibration.SetCameraCount(2);
+  if (dialog_) Calibration.LogMemo = &dialog_->Memo();
+  SetMode(kPassWithoutChange);
+  for (const bool left : {true, false}) {
+    const auto field = [left](TDistortField left_field) {
+      return static_cast<TDistortField>(static_cast<int>(left_field) + (left ? 0 : 8));
+    };
+    SetField(field(TDistortField::Lcx), 0);
+    SetField(field(TDistortField::Lfx), 1);
+    SetField(field(TDistortField::Lcy), 0);
+    SetField(field(TDistortField::Lfy), 1);
+    for (const TDistortField coefficient :
+         {TDistortField::Lk1, TDistortField::Lp1, TDistortField::Lk2, TDistortField::Lp2}) {
+      SetField(field(coefficient), 0);
+    }
+  }
+  // Warp starts as the identity, and the dialog shows what is in force.
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) SetF(row, column, row == column ? 1.0f : 0.0f);
+  }
+}
+
+TDistortFilter::~TDistortFilter() {
+  for (IplImage** buffer : {&MapXLeft, &MapYLeft, &MapXRight, &MapYRight, &Scratch}) ReleaseBuffer(*buffer);
+}
+
+void TDistortFilter::FinishCreate() { InitUndistortMaps(); }
+
+float* TDistortFilter::FieldSlot(TDistortField field) {
+  const int index = static_cast<int>(field);
+  if (index >= static_cast<int>(TDistortField::F00)) {
+    const int element = index - static_cast<int>(TDistortField::F00);
+    return &Warp(element / 3, element % 3);
+  }
+  cv::Matx33f& camera = index < 8 ? CameraLeft : CameraRight;
+  cv::Vec4f& distortion = index < 8 ? DistLeft : DistRight;
+  switch (index % 8) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+      return &distortion[index % 8];
+    case 4:
+      return &camera(0, 0);
+    case 5:
+      return &camera(0, 2);
+    case 6:
+      return &camera(1, 1);
+    default:
+      return &camera(1, 2);
+  }
+}
+
+void TDistortFilter::SetField(TDistortField field, float value) {
+  if (dialog_) dialog_->WriteField(field, value);
+  *FieldSlot(field) = IsCoefficient(field) ? value / kCoefficientUnit : value;
+}
+
+float TDistortFilter::FieldValue(TDistortField field) const {
+  const float stored = *const_cast<TDistortFilter*>(this)->FieldSlot(field);
+  return IsCoefficient(field) ? stored * kCoefficientUnit : stored;
+}
+
+void TDistortFilter::SetF(int row, int column, float value) {
+  SetField(static_cast<TDistortField>(static_cast<int>(TDistortField::F00) + row * 3 + column), value);
+}
+
+void TDistortFilter::SetMode(int mode) {
+  if (dialog_) dialog_->WriteMode(mode);
+  Mode = mode;
+}
+
+void TDistortFilter::ShowSetup() {
+  if (dialog_) dialog_->ShowModeless();
+}
+
+void TDistortFilter::TakeCalibration() {
+  const TCalibrationFilter::Camera& left = Calibration.Cameras[0];
+  // Before a calibration there is no camera model to take: a zero focal
+  // length would turn every frame into garbage.
+  if (left.CameraMatrix(2, 2) == 0.0) {
+    if (Calibration.LogMemo != nullptr) Calibration.LogMemo->AppendLine("Get Parameter: calibrate first");
+    return;
+  }
+  CameraLeft = cv::Matx33f(left.CameraMatrix);
+  DistLeft = cv::Vec4f(left.Distortion);
+}
+
+void TDistortFilter::RefreshSetup() {
+  if (dialog_) {
+    for (const TDistortField field :
+         {TDistortField::Lk1, TDistortField::Lk2, TDistortField::Lp1, TDistortField::Lp2, TDistortField::Lfx,
+          TDistortField::Lcx, TDistortField::Lfy, TDistortField::Lcy}) {
+      dialog_->WriteField(field, FieldValue(field));
+    }
+  }
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) SetF(row, column, GetF(row, column));
+  }
+}
+
+void TDistortFilter::AllocateOutputs() {
+  TVidFilter::AllocateOutputs();
+  if (MainWindow == nullptr) return;
+  // New maps are black until "Init" fills them.
+  for (const Side& side : {LeftSide(), RightSide()}) {
+    const IplImage* current =
+        side.index == 0 ? MainWindow->CurrentLeftImage() : MainWindow->CurrentRightImage();
+    if (current == nullptr || side.output == nullptr) continue;
+    RemakeBuffer(side.map_x, SizeOf(side.output), 1, IPL_DEPTH_32F);
+    RemakeBuffer(side.map_y, SizeOf(side.output), 1, IPL_DEPTH_32F);
+    RemakeBuffer(Scratch, SizeOf(side.output), 1);
+  }
+}
+
+void TDistortFilter::InitUndistortMaps() {
+  for (const Side& side : {LeftSide(), RightSide()}) {
+    if (side.map_x != nullptr && side.map_y != nullptr) {
+      InitSideMaps(side.camera, side.distortion, side.map_x, side.map_y);
+    }
+  }
+}
+
+ImagePair TDistortFilter::ProcessPair(const ImagePair& input) {
+  ImagePair output = TVidFilter::ProcessPair(input);
+  SetCalibImage(0, input.Left());
+  SetCalibImage(1, input.Right());
+  if (!Enabled) return output;
+  IplImage* const left = input.Left();
+  IplImage* const right = input.Right();
+  switch (Mode) {
+    case kCalibrateAndRectify:
+    case kCalibrateOnly:
+      if (left != nullptr) output.Left() = Undistort(LeftSide(), left, OutLeft);
+      if (right != nullptr) {
+        output.Right() =
+            Mode == kCalibrateAndRectify ? Rectify(right) : Undistort(RightSide(), right, OutRight);
+      }
+      break;
+    case kShowDistortionMap:
+      if (left != nullptr) output.Left() = ShowMaps(LeftSide(), left);
+      if (right != nullptr) output.Right() = ShowMaps(RightSide(), right);
+      break;
+    case kSearchForCheckerboard:
+      SearchBoard(output);
+      break;
+    default:
+      break;
+  }
+  return output;
+}
+
+IplImage* TDistortFilter::Undistort(const Side& side, IplImage* input, IplImage*& target) {
+  FitBuffer(target, SizeOf(input), input->nChannels);
+  cv::Mat result = cv::cvarrToMat(target);
+  side.cache.Apply(cv::cvarrToMat(input), result, side.camera, side.distortion);
+  return target;
+}
+
+IplImage* TDistortFilter::Rectify(IplImage* input) {
+  // A colour frame is warped in colour: the scratch image takes its format.
+  Undistort(RightSide(), input, Scratch);
+  FitBuffer(OutRight, SizeOf(input), input->nChannels);
+  cv::Mat result = cv::cvarrToMat(OutRight);
+  cv::warpPerspective(cv::cvarrToMat(Scratch), result, Warp, result.size(),
+                      cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+  return OutRight;
+}
+
+IplImage* TDistortFilter::ShowMaps(const Side& side, IplImage* input) {
+  FitBuffer(side.output, SizeOf(input), input->nChannels);
+  // The first frame of a filter made before any gets maps as construction
+  // would have made them; maps of another frame size are made again, black
+  // until "Init".
+  const bool first = side.map_x == nullptr || side.map_y == nullptr;
+  FitBuffer(side.map_x, SizeOf(input), 1, IPL_DEPTH_32F);
+  FitBuffer(side.map_y, SizeOf(input), 1, IPL_DEPTH_32F);
+  if (first) InitSideMaps(side.camera, side.distortion, side.map_x, side.map_y);
+  DrawMapIntoChannel(side.map_x, side.output, 0, side.output->width);
+  // A grey output has room for the x map only.
+  if (side.output->nChannels > 1) DrawMapIntoChannel(side.map_y, side.output, 1, side.output->height);
+  return side.output;
+}
+
+void TDistortFilter::SearchBoard(ImagePair& output) {
+  // The search draws into the filter's own copy of each frame, never into
+  // the camera's image memory, which the driver refills meanwhile.
+  for (const Side& side : {LeftSide(), RightSide()}) {
+    IplImage* const frame = output.Images[side.index];
+    if (frame == nullptr) continue;
+    FitBuffer(side.output, SizeOf(frame), frame->nChannels);
+    iplCopy(frame, side.output);
+    SetCalibImage(side.index, side.output);
+    output.Images[side.index] = side.output;
+  }
+  Calibration.FindCorners();
+  if (dialog_) {
+    dialog_->ShowStatus(
+        FormatLine("Found %d %d", Calibration.Cameras[0].CornerCount, Calibration.Cameras[1].CornerCount));
+  }
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+// The lens stage of the chain: undistorts both cameras' images and, in its
+// main mode, warps the right image so that its rows line up with the left
+// one. It owns its set-up dialog and the chessboard calibration.
+
+#include <memory>
+#include <opencv2/core.hpp>
+
+#include "filters/filter_setup.h"
+#include "filters/ucalibfilter.h"
+#include "filters/undistort_cache.h"
+#include "filters/vidfilters.h"
+
+// The dialog's mode list, by item index.
+enum TDistortMode {
+  kPassWithoutChange = 0,
+  kCalibrateAndRectify = 1,
+  kCalibrateOnly = 2,
+  kShowDistortionMap = 3,
+  kSearchForCheckerboard = 4,
+};
+
+class TDistortFilter : public TVidFilter {
+ public:
+  explicit TDistortFilter(CreateKey key);
+  ~TDistortFilter() override;
+
+  ImagePair ProcessPair(const ImagePair& input) override;
+  void AllocateOutputs() override;
+  // Shows the dialog, modeless.
+  void ShowSetup() override;
+  // Rebuilds the maps of the map display from the current camera models.
+  virtual void InitUndistortMaps();
+
+  // Every setter writes its value back into its dialog field, then stores
+  // it: distortion coefficients as field / 10000, the rest as they are.
+  void SetField(TDistortField field, float value);
+  // The stored value in the field's units.
+  float FieldValue(TDistortField field) const;
+  void SetLeftK1(float value) { SetField(TDistortField::Lk1, value); }
+  void SetLeftK2(float value) { SetField(TDistortField::Lk2, value); }
+  void SetLeftP1(float value) { SetField(TDistortField::Lp1, value); }
+  void SetLeftP2(float value) { SetField(TDistortField::Lp2, value); }
+  void SetLeftFx(float value) { SetField(TDistortField::Lfx, value); }
+  void SetLeftFy(float value) { SetField(TDistortField::Lfy, value); }
+  void SetLeftCx(float value) { SetField(TDistortField::Lcx, value); }
+  void SetLeftCy(float value) { SetField(TDistortField::Lcy, value); }
+  void SetRightK1(float value) { SetField(TDistortField::Rk1, value); }
+  void SetRightK2(float value) { SetField(TDistortField::Rk2, value); }
+  void SetRightP1(float value) { SetField(TDistortField::Rp1, value); }
+  void SetRightP2(float value) { SetField(TDistortField::Rp2, value); }
+  void SetRightFx(float value) { SetField(TDistortField::Rfx, value); }
+  void SetRightFy(float value) { SetField(TDistortField::Rfy, value); }
+  void SetRightCx(float value) { SetField(TDistortField::Rcx, value); }
+  void SetRightCy(float value) { SetField(TDistortField::Rcy, value); }
+  // Element (row, column) of Warp.
+  void SetF(int row, int column, float value);
+  float GetF(int row, int column) const { return Warp(row, column); }
+  void SetMode(int mode);
+
+  void SetCalibImage(int index, IplImage* image) { Calibration.SetImage(index, image); }
+  void PushView() { Calibration.PushView(); }
+  void Calibrate() { Calibration.CalibrateCameras(); }
+  void Stereo() { Calibration.FindFundamental(); }
+  // The left camera's calibration result becomes the left camera model.
+  void TakeCalibration();
+  // Writes the left camera model and Warp into the dialog.
+  void RefreshSetup();
+
+  cv::Matx33f CameraLeft = cv::Matx33f::eye();
+  cv::Matx33f CameraRight = cv::Matx33f::eye();
+  cv::Vec4f DistLeft = cv::Vec4f::all(0);
+  cv::Vec4f DistRight = cv::Vec4f::all(0);
+  // Maps output pixel positions of the right image to positions in its
+  // undistorted image.
+  cv::Matx33f Warp = cv::Matx33f::eye();
+  // Source x and y of every output pixel, for the map display.
+  IplImage* MapXLeft = nullptr;
+  IplImage* MapYLeft = nullptr;
+  IplImage* MapXRight = nullptr;
+  IplImage* MapYRight = nullptr;
+  // The undistorted right image before the warp.
+  IplImage* Scratch = nullptr;
+  int Mode = kPassWithoutChange;
+  TCalibrationFilter Calibration;
+
+  const TUndistortCache& LeftUndistortion() const { return undistort_left_; }
+  const TUndistortCache& RightUndistortion() const { return undistort_right_; }
+
+ protected:
+  void FinishCreate() override;
+
+ private:
+  struct Side;
+  Side LeftSide();
+  Side RightSide();
+  float* FieldSlot(TDistortField field);
+  IplImage* Undistort(const Side& side, IplImage* input, IplImage*& target);
+  IplImage* Rectify(IplImage* input);
+  IplImage* ShowMaps(const Side& side, IplImage* input);
+  void SearchBoard(ImagePair& output);
+
+  std::unique_ptr<TDistortSetupLink> dialog_;
+  TUndistortCache undistort_left_;
+  TUndistortCache undistort_right_;
+};
