@@ -53,11 +53,9 @@ void TForm1::AddFilter(std::shared_ptr<TVidFilter> filter, const std::string& na
   try {
     FilterList.push_back({name, filter});
     const int added = static_cast<int>(FilterList.size()) - 1;
-    StereoFIlterListBox->clear();
-    for (const TFilterEntry& entry : FilterList) {
-      auto* item = new QListWidgetItem(QString::fromStdString(entry.Name), StereoFIlterListBox);
-      item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    }
+    QStringList names;
+    for (const TFilterEntry& entry : FilterList) names << QString::fromStdString(entry.Name);
+    StereoFIlterListBox->ReplaceEntries(names);
     for (int row = 0; row < static_cast<int>(FilterList.size()); ++row) {
       StereoFIlterListBox->SetChecked(row, FilterList[row].Filter->Enabled);
     }

@@ -44,6 +44,18 @@ TFilterListBox::TFilterListBox(QWidget* parent) : QListWidget(parent) {
   });
 }
 
+void TFilterListBox::ReplaceEntries(const QStringList& names) {
+  setting_checks_ = true;
+  clear();
+  for (const QString& name : names) {
+    auto* entry = new QListWidgetItem(name);
+    entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
+    entry->setCheckState(Qt::Unchecked);
+    addItem(entry);
+  }
+  setting_checks_ = false;
+}
+
 void TFilterListBox::SetChecked(int row, bool checked) {
   QListWidgetItem* entry = item(row);
   if (entry == nullptr) return;

@@ -36,6 +36,8 @@ class TFilterListBox : public QListWidget {
  public:
   explicit TFilterListBox(QWidget* parent = nullptr);
 
+  // New checkable entries, unticked, in place of the old ones.
+  void ReplaceEntries(const QStringList& names);
   // Sets an entry's box without telling anyone: only the user toggles.
   void SetChecked(int row, bool checked);
   bool IsChecked(int row) const;

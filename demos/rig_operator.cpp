@@ -1,0 +1,122 @@
+#include "demos/rig_operator.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+#include "Video/vidclass/vidclass.h"
+#include "app/Unit1.h"
+#include "app/decimal_spin_edit.h"
+#include "app/filter_list_box.h"
+#include "app/setdistort.h"
+#include "filters/vidfilters_distort.h"
+#include "platform/dynamic_library.h"
+
+namespace rig_operator {
+namespace {
+
+bool SelectDevice(QListWidget* list, int id) {
+  for (int row = 0; row < list->count(); ++row) {
+    if (list->item(row)->data(Qt::UserRole).toInt() == id) {
+      list->setCurrentRow(row);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!condition()) {
+    if (clock.elapsed() > timeout.count()) return false;
+    QTest::qWait(2);
+  }
+  return true;
+}
+
+template <class Function>
+Function Lookup(void* library, const char* name) {
+  return library == nullptr ? nullptr : reinterpret_cast<Function>(platform::GetProcAddress(library, name));
+}
+
+}  // namespace
+
+bool SetUpBothCameras(TForm1& form) {
+  if (!SelectDevice(form.ListBox1, kUEyeDeviceIdBase + 1) ||
+      !SelectDevice(form.ListBox2, kUEyeDeviceIdBase + 2)) {
+    return false;
+  }
+  form.BuInitBoth->click();
+  return form.Device1 && form.Device2;
+}
+
+void DropPanel(TForm1& form, QWidget* panel) {
+  QMimeData data;
+  data.setData(kPanelMimeType, panel->objectName().toUtf8());
+  QWidget* target = form.StereoFIlterListBox->viewport();
+  const QPointF centre = QRectF(target->rect()).center();
+  QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &drop);
+}
+
+void DoubleClickEntry(TForm1& form, int row) {
+  QListWidget* list = form.StereoFIlterListBox;
+  const QPoint where = list->visualItemRect(list->item(row)).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, where);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, where);
+}
+
+TDistortFilter* DistortFilterAt(TForm1& form, int row) {
+  if (row < 0 || row >= static_cast<int>(form.FilterList.size())) return nullptr;
+  return dynamic_cast<TDistortFilter*>(form.FilterList[row].Filter.get());
+}
+
+TFoDistortSetup* DialogOf(TDistortFilter& filter) { return dynamic_cast<TFoDistortSetup*>(filter.Setup); }
+
+bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeout) {
+  dialog.StatusBar1->clearMessage();
+  const bool searched = WaitUntil([&] { return !dialog.StatusBar1->currentMessage().isEmpty(); }, timeout);
+  return searched && dialog.StatusBar1->currentMessage() == "Found 48 48";
+}
+
+std::string FieldTexts(const TFoDistortSetup& dialog) {
+  std::string text;
+  for (int index = 0; index < kDistortFieldCount; ++index) {
+    const TDecimalSpinEdit* field = dialog.Field(static_cast<TDistortField>(index));
+    text += field->objectName().toStdString() + "=" + field->text().toStdString() + "\n";
+  }
+  return text;
+}
+
+SimulatedRig::SimulatedRig() : library_(platform::LoadLibrary("libuEye_api.so")) {}
+
+SimulatedRig::~SimulatedRig() {
+  if (library_ != nullptr) platform::FreeLibrary(library_);
+}
+
+StereoSimCameraModel SimulatedRig::Camera(uint32_t camera_id, int width, int height) const {
+  StereoSimCameraModel model{};
+  if (auto query = Lookup<decltype(&stereo_sim_GetCameraModel)>(library_, "stereo_sim_GetCameraModel")) {
+    query(camera_id, width, height, &model);
+  }
+  return model;
+}
+
+void SimulatedRig::SetSceneTime(double seconds) const {
+  if (auto set = Lookup<decltype(&stereo_sim_SetSceneTime)>(library_, "stereo_sim_SetSceneTime"))
+    set(seconds);
+}
+
+bool SimulatedRig::WriteRigFile(const std::string& path, int width, int height) const {
+  auto write = Lookup<decltype(&stereo_sim_WriteRigFile)>(library_, "stereo_sim_WriteRigFile");
+  return write != nullptr && write(path.c_str(), width, height) == 0;
+}
+
+}  // namespace rig_operator

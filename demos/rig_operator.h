@@ -1,0 +1,57 @@
+#pragma once
+
+// What an operator does at the workbench with the simulated rig, step by
+// step through the real windows: shared by the demos and the application
+// tests, so both show the same workflow.
+
+#include <chrono>
+#include <string>
+
+#include "drivers/sim_driver_api.h"
+
+class QWidget;
+class TDistortFilter;
+class TFoDistortSetup;
+class TForm1;
+
+namespace rig_operator {
+
+// Picks the first and second simulated camera in the two lists and presses
+// "Init" below both; false when they did not open.
+bool SetUpBothCameras(TForm1& form);
+
+// Drops the panel on the filter list, as the end of a drag from it.
+void DropPanel(TForm1& form, QWidget* panel);
+// Double-clicks the filter list's entry.
+void DoubleClickEntry(TForm1& form, int row);
+// The distortion filter of an entry and its dialog; null for another kind.
+TDistortFilter* DistortFilterAt(TForm1& form, int row);
+TFoDistortSetup* DialogOf(TDistortFilter& filter);
+
+// Waits for the chessboard search of a pair processed from now on; true
+// when it found the whole board in both images ("Found 48 48").
+bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeout);
+
+// Each of the dialog's 25 number fields as "name=text", one a line.
+std::string FieldTexts(const TFoDistortSetup& dialog);
+
+// The stand-in driver's rig queries, through the library the program loaded.
+class SimulatedRig {
+ public:
+  SimulatedRig();
+  ~SimulatedRig();
+  SimulatedRig(const SimulatedRig&) = delete;
+  SimulatedRig& operator=(const SimulatedRig&) = delete;
+
+  bool Loaded() const { return library_ != nullptr; }
+  // Camera 1 is the left one.
+  StereoSimCameraModel Camera(uint32_t camera_id, int width, int height) const;
+  // Holds the board at that moment (with STEREO_SIM_SCENE_SPEED=0).
+  void SetSceneTime(double seconds) const;
+  bool WriteRigFile(const std::string& path, int width, int height) const;
+
+ private:
+  void* library_ = nullptr;
+};
+
+}  // namespace rig_operator
