@@ -163,14 +163,15 @@ void TDistortFilter::RefreshSetup() {
 void TDistortFilter::AllocateOutputs() {
   TVidFilter::AllocateOutputs();
   if (MainWindow == nullptr) return;
-  // New maps are black until "Init" fills them.
+  // Maps do not depend on the colour nature: a grey/colour change keeps
+  // them. Maps of a new size are black until "Init" fills them.
   for (const Side& side : {LeftSide(), RightSide()}) {
     const IplImage* current =
         side.index == 0 ? MainWindow->CurrentLeftImage() : MainWindow->CurrentRightImage();
     if (current == nullptr || side.output == nullptr) continue;
-    RemakeBuffer(side.map_x, SizeOf(side.output), 1, IPL_DEPTH_32F);
-    RemakeBuffer(side.map_y, SizeOf(side.output), 1, IPL_DEPTH_32F);
-    RemakeBuffer(Scratch, SizeOf(side.output), 1);
+    FitBuffer(side.map_x, SizeOf(side.output), 1, IPL_DEPTH_32F);
+    FitBuffer(side.map_y, SizeOf(side.output), 1, IPL_DEPTH_32F);
+    FitBuffer(Scratch, SizeOf(side.output), 1);
   }
 }
 
