@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+#include <opencv2/core/core_c.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "app/Unit1.h"
+#include "app/decimal_spin_edit.h"
+#include "app/filter_list_box.h"
+#include "app/setdistort.h"
+#include "app_test_support.h"
+#include "demos/rig_operator.h"
+#include "fake_source.h"
+#include "filters/vidfilters_distort.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+cv::Mat View(const IplImage* image) { return cv::cvarrToMat(image); }
+
+class FilterChainTest : public ::testing::Test {
+ protected:
+  TForm1& form() { return windows_.form(); }
+  std::vector<std::string> EntryNames() {
+    std::vector<std::string> names;
+    for (int row = 0; row < form().StereoFIlterListBox->count(); ++row) {
+      names.push_back(form().StereoFIlterListBox->item(row)->text().toStdString());
+    }
+    return names;
+  }
+  TVidFilter& FilterAt(int row) { return *form().FilterList.at(row).Filter; }
+
+  ScopedSettingsFolder folder_;
+  Windows windows_;
+};
+
+TEST_F(FilterChainTest, DropsMakeFiltersInOrderAndTheOtherPanelsAddNothing) {
+  for (QWidget* panel : {form().PaTrack, form().PaDiff, form().PaCalib, form().PaDistort, form().PaThres,
+                         form().PaColToGray, form().PaBlur, form().PaDiff}) {
+    rig_operator::DropPanel(form(), panel);
+  }
+  rig_operator::DropPanel(form(), form().BuStart);
+  EXPECT_EQ(EntryNames(),
+            (std::vector<std::string>{"Difference", "Distortion", "Calibration", "Difference"}));
+  EXPECT_NE(dynamic_cast<TDiffFilter*>(&FilterAt(0)), nullptr);
+  EXPECT_NE(dynamic_cast<TDistortFilter*>(&FilterAt(1)), nullptr);
+  EXPECT_NE(dynamic_cast<TColToGrayFilter*>(&FilterAt(2)), nullptr);
+  EXPECT_NE(&FilterAt(0), &FilterAt(3));
+  EXPECT_EQ(form().StereoFIlterListBox->currentRow(), 3);
+  for (int row = 0; row < 4; ++row) EXPECT_TRUE(form().StereoFIlterListBox->IsChecked(row)) << row;
+}
+
+TEST_F(FilterChainTest, ToggledBoxSwitchesItsOwnFilterAndDisabledFiltersPassThePair) {
+  rig_operator::DropPanel(form(), form().PaDiff);
+  rig_operator::DropPanel(form(), form().PaDiff);
+  form().StereoFIlterListBox->setCurrentRow(1);
+  // The user unticks the first entry while the second is selected.
+  form().StereoFIlterListBox->item(0)->setCheckState(Qt::Unchecked);
+  EXPECT_FALSE(FilterAt(0).Enabled);
+  EXPECT_TRUE(FilterAt(1).Enabled);
+  FilterAt(1).SetEnabled(false);
+  EXPECT_FALSE(form().StereoFIlterListBox->IsChecked(1));
+
+  auto left = std::make_unique<FakeSource>(32, 24, 3);
+  auto right = std::make_unique<FakeSource>(32, 24, 3);
+  IplImage* const left_image = left->Image;
+  form().Device1 = std::move(left);
+  form().Device2 = std::move(right);
+  form().RunFilterChain(form().Device1->Image, form().Device2->Image);
+  EXPECT_EQ(form().ProcessedLeft, left_image);
+  // A double click on a difference entry asks for a new reference.
+  form().StereoFIlterListBox->setCurrentRow(0);
+  form().StereoFIlterListBoxDblClick();
+  EXPECT_TRUE(dynamic_cast<TDiffFilter&>(FilterAt(0)).TakeReference);
+}
+
+TEST_F(FilterChainTest, DialogFieldsAndModeGoStraightToTheFilter) {
+  rig_operator::DropPanel(form(), form().PaDistort);
+  rig_operator::DoubleClickEntry(form(), 0);
+  auto& filter = dynamic_cast<TDistortFilter&>(FilterAt(0));
+  TFoDistortSetup* dialog = rig_operator::DialogOf(filter);
+  ASSERT_TRUE(dialog != nullptr && dialog->isVisible());
+  TDecimalSpinEdit* k1 = dialog->Field(TDistortField::Lk1);
+  QApplication::setActiveWindow(dialog);
+  k1->setFocus();
+  ASSERT_TRUE(k1->hasFocus());
+  k1->selectAll();
+  QTest::keyClicks(k1, "12.5");
+  EXPECT_FLOAT_EQ(filter.DistLeft[0], 0.00125f);
+  EXPECT_EQ(k1->text(), "12.5");
+  k1->stepBy(1);
+  EXPECT_FLOAT_EQ(filter.DistLeft[0], 12.505f / 10000.0f);
+  filter.SetF(2, 1, 0.0049f);
+  EXPECT_EQ(dialog->Field(TDistortField::F21)->text(), "0.005");
+  EXPECT_EQ(filter.Warp(2, 1), 0.0049f);
+  dialog->CoMode->setCurrentIndex(kShowDistortionMap);
+  EXPECT_EQ(filter.Mode, kShowDistortionMap);
+  filter.SetMode(kCalibrateOnly);
+  EXPECT_EQ(dialog->CoMode->currentIndex(), kCalibrateOnly);
+
+  // The dialog made at start belongs to no filter: its buttons do nothing.
+  TFoDistortSetup unbound;
+  for (QPushButton* button : unbound.findChildren<QPushButton*>()) button->click();
+  unbound.Field(TDistortField::F00)->setValue(3);
+  EXPECT_TRUE(unbound.Memo1->toPlainText().isEmpty());
+}
+
+// The simulated rig in trigger mode, the board held still at chosen poses.
+class RigChainTest : public FilterChainTest {
+ protected:
+  void SetUp() override {
+    REQUIRE_CAMERAS();
+    ASSERT_TRUE(rig_.Loaded());
+    rig_.SetSceneTime(0.0);
+    ASSERT_TRUE(rig_operator::SetUpBothCameras(form()));
+    form().ChTrigger->setChecked(true);
+    recorder_ = TVidFilter::Create<RecordingFilter>();
+    form().FilterList.push_back({"Recorder", recorder_});
+  }
+  void TearDown() override {
+    if (form().ChTrigger->isChecked()) form().ChTrigger->setChecked(false);
+  }
+  // Drops a panel and keeps the recorder behind the new filter.
+  TVidFilter& Drop(QWidget* panel) {
+    rig_operator::DropPanel(form(), panel);
+    std::erase_if(form().FilterList, [this](const TFilterEntry& entry) { return entry.Filter == recorder_; });
+    TVidFilter& dropped = *form().FilterList.back().Filter;
+    form().FilterList.push_back({"Recorder", recorder_});
+    return dropped;
+  }
+  bool WaitForPairs(size_t more) {
+    const size_t target = recorder_->pairs.size() + more;
+    return ProcessEventsUntil([&] { return recorder_->pairs.size() >= target; }, 10s);
+  }
+  const ImagePair& LastPair() const { return recorder_->pairs.back(); }
+
+  ScopedEnv still_{"STEREO_SIM_SCENE_SPEED", "0"};
+  ScopedEnv clean_{"STEREO_SIM_NOISE", "0"};
+  rig_operator::SimulatedRig rig_;
+  std::shared_ptr<RecordingFilter> recorder_;
+};
+
+TEST_F(RigChainTest, DifferenceOfAStillSceneAfterAReferenceIsBlack) {
+  Drop(form().PaDiff);
+  ASSERT_TRUE(WaitForPairs(1));
+  EXPECT_GT(cv::countNonZero(View(LastPair().Left()).reshape(1)), 0);
+  rig_operator::DoubleClickEntry(form(), 0);
+  ASSERT_TRUE(WaitForPairs(2));
+  EXPECT_EQ(cv::countNonZero(View(LastPair().Left()).reshape(1)), 0);
+  EXPECT_EQ(cv::countNonZero(View(LastPair().Right()).reshape(1)), 0);
+}
+
+TEST_F(RigChainTest, StartModelReproducesTheFramesAndMapsShowIdentityRamps) {
+  ASSERT_TRUE(WaitForPairs(1));
+  auto& filter = dynamic_cast<TDistortFilter&>(Drop(form().PaDistort));
+  filter.SetMode(kShowDistortionMap);
+  ASSERT_TRUE(WaitForPairs(1));
+  const cv::Mat maps = View(LastPair().Left());
+  for (const int x : {0, 200, 639})
+    EXPECT_EQ(maps.at<cv::Vec3b>(100, x)[0], cv::saturate_cast<uint8_t>(x * 255.0 / 640));
+  EXPECT_EQ(maps.at<cv::Vec3b>(479, 10)[1], cv::saturate_cast<uint8_t>(479 * 255.0 / 480));
+  filter.SetMode(kCalibrateOnly);
+  ASSERT_TRUE(WaitForPairs(2));
+  EXPECT_EQ(cv::norm(View(LastPair().Left()), View(form().Device1->Image), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(View(LastPair().Right()), View(form().Device2->Image), cv::NORM_INF), 0);
+}
+
+// Largest distance of a row's corners from the straight line through them.
+double WorstRowBend(const std::vector<cv::Point2f>& corners) {
+  double worst = 0;
+  for (int row = 0; row < 6; ++row) {
+    const std::vector<cv::Point2f> points(corners.begin() + row * 8, corners.begin() + row * 8 + 8);
+    cv::Vec4f line;
+    cv::fitLine(points, line, cv::DIST_L2, 0, 0.01, 0.01);
+    for (const cv::Point2f& p : points) {
+      worst = std::max<double>(worst, std::abs((p.x - line[2]) * line[1] - (p.y - line[3]) * line[0]));
+    }
+  }
+  return worst;
+}
+
+// The same for the board's corners found in a colour image; +infinity when
+// the board is not found.
+double RowBendOfBoard(const IplImage* image) {
+  cv::Mat grey;
+  cv::cvtColor(View(image), grey, cv::COLOR_BGR2GRAY);
+  std::vector<cv::Point2f> corners;
+  if (!cv::findChessboardCorners(grey, {8, 6}, corners)) return std::numeric_limits<double>::infinity();
+  cv::cornerSubPix(grey, corners, {5, 5}, {-1, -1},
+                   {cv::TermCriteria::EPS | cv::TermCriteria::COUNT, 40, 0.001});
+  return WorstRowBend(corners);
+}
+
+TEST_F(RigChainTest, CalibrationThroughTheDialogRecoversTheLeftCameraAndStraightensItsLines) {
+  auto& filter = dynamic_cast<TDistortFilter&>(Drop(form().PaDistort));
+  rig_operator::DoubleClickEntry(form(), 0);
+  TFoDistortSetup& dialog = *rig_operator::DialogOf(filter);
+  dialog.CoMode->setCurrentIndex(kSearchForCheckerboard);
+  int pushed = 0;
+  for (int pose = 0; pushed < 15 && pose < 40; ++pose) {
+    rig_.SetSceneTime(pose * 1.37);
+    // The first search may still see a frame triggered before the move.
+    rig_operator::WaitForBoardSearch(dialog, 5s);
+    if (!rig_operator::WaitForBoardSearch(dialog, 5s)) continue;
+    dialog.findChild<QPushButton*>("BuPush")->click();
+    ++pushed;
+  }
+  ASSERT_EQ(pushed, 15);
+  dialog.findChild<QPushButton*>("BuCalib")->click();
+  dialog.findChild<QPushButton*>("Button2")->click();
+
+  const StereoSimCameraModel truth = rig_.Camera(1, 640, 480);
+  const auto field = [&](TDistortField which) { return dialog.Field(which)->value(); };
+  EXPECT_NEAR(field(TDistortField::Lfx), truth.fx, truth.fx * 0.01);
+  EXPECT_NEAR(field(TDistortField::Lfy), truth.fy, truth.fy * 0.01);
+  EXPECT_NEAR(field(TDistortField::Lcx), truth.cx, truth.cx * 0.01);
+  EXPECT_NEAR(field(TDistortField::Lcy), truth.cy, truth.cy * 0.01);
+  EXPECT_NEAR(field(TDistortField::Lk1), truth.k1 * 10000, 200);
+  const QStringList log = dialog.Memo1->toPlainText().split('\n');
+  ASSERT_EQ(log.size(), 19);
+  EXPECT_EQ(log[14], "Images: 15 15");
+  EXPECT_TRUE(log[15].startsWith("Left  k1 -0.1"));
+  EXPECT_TRUE(log[17].startsWith("Right  k1 "));
+
+  dialog.findChild<QPushButton*>("BuRecalc")->click();
+  dialog.CoMode->setCurrentIndex(kCalibrateOnly);
+  // A pose whose rows the lens bends most.
+  rig_.SetSceneTime(30.5);
+  ASSERT_TRUE(WaitForPairs(3));
+  const double corrected = RowBendOfBoard(LastPair().Left());
+  const double raw = RowBendOfBoard(form().Device1->Image);
+  EXPECT_LT(corrected, 0.5);
+  EXPECT_LT(corrected, raw / 2) << raw;
+}
+
+}  // namespace
