@@ -143,7 +143,7 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void tbExposureChange();
   // The filter-chain editor.
   void StereoFIlterListBoxDragDrop(const QWidget* source);
-  void AddFilter(std::shared_ptr<TVidFilter> filter, const std::string& name);
+  void AddFilter(const std::shared_ptr<TVidFilter>& filter, const std::string& name);
   void StereoFIlterListBoxClickCheck(int row);
   void StereoFIlterListBoxDblClick();
   void Button8Click() {}

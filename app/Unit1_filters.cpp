@@ -28,11 +28,11 @@ const PanelFilter kPanelFilters[] = {
 }  // namespace
 
 void TForm1::ConnectFilterEditor() {
-  connect(StereoFIlterListBox, &TFilterListBox::PanelDropped, this, Guarded([this](const QString& panel) {
+  connect(StereoFIlterListBox, &TFilterListBox::PanelDropped, this, GuardedWith([this](const QString& panel) {
             StereoFIlterListBoxDragDrop(panel.isEmpty() ? nullptr : findChild<TDragPanel*>(panel));
           }));
   connect(StereoFIlterListBox, &TFilterListBox::EntryToggled, this,
-          Guarded([this](int row) { StereoFIlterListBoxClickCheck(row); }));
+          GuardedWith([this](int row) { StereoFIlterListBoxClickCheck(row); }));
   connect(StereoFIlterListBox, &TFilterListBox::DoubleClicked, this,
           Guarded([this] { StereoFIlterListBoxDblClick(); }));
   connect(Button8, &QPushButton::clicked, this, Guarded([this] { Button8Click(); }));
@@ -49,7 +49,7 @@ void TForm1::StereoFIlterListBoxDragDrop(const QWidget* source) {
   }
 }
 
-void TForm1::AddFilter(std::shared_ptr<TVidFilter> filter, const std::string& name) {
+void TForm1::AddFilter(const std::shared_ptr<TVidFilter>& filter, const std::string& name) {
   try {
     FilterList.push_back({name, filter});
     const int added = static_cast<int>(FilterList.size()) - 1;

@@ -4,7 +4,6 @@
 #include <QString>
 #include <functional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 // The workbench's application object. An exception that escapes an event
@@ -29,19 +28,20 @@ void ShowCurrentException();
 // control and the handler is not built to be unwound, so an exception the
 // handler raises is caught here and shown as notify shows one from an event.
 template <class Handler>
-auto Guarded(Handler handler) {
+auto GuardedWith(Handler handler) {
   return [handler = std::move(handler)](auto&&... arguments) {
     try {
-      // The signal's arguments reach a handler that takes them.
-      if constexpr (std::is_invocable_v<const Handler&, decltype(arguments)...>) {
-        handler(arguments...);
-      } else {
-        handler();
-      }
+      handler(arguments...);
     } catch (...) {
       ShowCurrentException();
     }
   };
+}
+
+// The same for a handler that takes none of the signal's arguments.
+template <class Handler>
+auto Guarded(Handler handler) {
+  return GuardedWith([handler = std::move(handler)](auto&&...) { handler(); });
 }
 
 // Replaces how ShowErrorMessage reports; tests install a recorder. An empty

@@ -12,6 +12,7 @@ namespace {
 template <class Point>
 std::vector<cv::Mat> ViewsOf(std::vector<Point>& store, int views, int per_view) {
   std::vector<cv::Mat> result;
+  result.reserve(static_cast<size_t>(views));
   for (int v = 0; v < views; ++v) {
     result.emplace_back(per_view, 1, cv::traits::Type<Point>::value,
                         &store[static_cast<size_t>(v) * per_view]);
@@ -97,7 +98,7 @@ void TCalibrationFilter::CalibrateCamera(int index) {
   for (int v = 0; v < views; ++v) {
     for (int r = 0; r < BoardHeight; ++r) {
       for (int c = 0; c < BoardWidth; ++c) {
-        camera.ObjectPoints[static_cast<size_t>(v) * CornersPerView() + r * BoardWidth + c] =
+        camera.ObjectPoints[(static_cast<size_t>(v) * BoardHeight + r) * BoardWidth + c] =
             cv::Point3f(static_cast<float>(r), static_cast<float>(c), 0.0f);
       }
     }

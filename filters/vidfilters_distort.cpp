@@ -22,7 +22,7 @@ void DrawMapIntoChannel(const IplImage* map, IplImage* image, int channel, doubl
   const cv::Mat source = cv::cvarrToMat(map);
   cv::Mat target = cv::cvarrToMat(image);
   const double scale = limit != 0.0 ? 255.0 / limit : 0.0;
-  const int channels = image->nChannels;
+  const ptrdiff_t channels = image->nChannels;
   for (int y = 0; y < source.rows; ++y) {
     const float* values = source.ptr<float>(y);
     uint8_t* pixels = target.ptr<uint8_t>(y) + channel;
