@@ -1,8 +1,13 @@
 #include "app/setdistort.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStatusBar>
 
 #include "app/application.h"
@@ -35,6 +40,13 @@ TFoDistortSetup::TFoDistortSetup(QWidget* parent, TDistortFilter* filter)
   connect(ui_->BuCalib, &QPushButton::clicked, this, Guarded([this] { BuCalibClick(); }));
   connect(ui_->Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
   connect(ui_->Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
+  for (QSpinBox* corners : {ui_->SeBoardWidth, ui_->SeBoardHeight}) {
+    connect(corners, &QSpinBox::valueChanged, this, Guarded([this] { BoardSizeChange(); }));
+  }
+  connect(ui_->ChSubPixel, &QCheckBox::toggled, this, Guarded([this] { ChSubPixelClick(); }));
+  connect(ui_->BuStereoCalib, &QPushButton::clicked, this, Guarded([this] { BuStereoCalibClick(); }));
+  connect(ui_->BuSave, &QPushButton::clicked, this, Guarded([this] { BuSaveClick(); }));
+  connect(ui_->BuLoad, &QPushButton::clicked, this, Guarded([this] { BuLoadClick(); }));
 }
 
 TFoDistortSetup::~TFoDistortSetup() {
@@ -46,6 +58,18 @@ TFoDistortSetup::~TFoDistortSetup() {
 void TFoDistortSetup::WriteField(TDistortField field, double value) { Field(field)->ShowValue(value); }
 
 void TFoDistortSetup::WriteMode(int index) { CoMode->setCurrentIndex(index); }
+
+void TFoDistortSetup::WriteBoardSize(int width, int height) {
+  // Both at once: a half-written size must not reach the filter.
+  const QSignalBlocker across(ui_->SeBoardWidth), down(ui_->SeBoardHeight);
+  ui_->SeBoardWidth->setValue(width);
+  ui_->SeBoardHeight->setValue(height);
+}
+
+void TFoDistortSetup::WriteSubPixel(bool on) {
+  const QSignalBlocker blocker(ui_->ChSubPixel);
+  ui_->ChSubPixel->setChecked(on);
+}
 
 void TFoDistortSetup::ShowStatus(const std::string& text) {
   StatusBar1->showMessage(QString::fromStdString(text));
@@ -77,8 +101,22 @@ void TFoDistortSetup::BuPushClick() {
   if (Filter != nullptr) Filter->PushView();
 }
 
-void TFoDistortSetup::BuCalibClick() {
-  if (Filter != nullptr) Filter->Calibrate();
+void TFoDistortSetup::BuCalibClick() { RunBusy(&TDistortFilter::Calibrate); }
+
+void TFoDistortSetup::RunBusy(void (TDistortFilter::*step)()) {
+  if (Filter == nullptr) return;
+  StatusBar1->showMessage(QStringLiteral("Calibrating…"));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  // The status is drawn before the work starts.
+  repaint();
+  try {
+    (Filter->*step)();
+  } catch (...) {
+    QApplication::restoreOverrideCursor();
+    throw;
+  }
+  QApplication::restoreOverrideCursor();
+  StatusBar1->clearMessage();
 }
 
 void TFoDistortSetup::Button1Click() {
@@ -89,4 +127,28 @@ void TFoDistortSetup::Button2Click() {
   if (Filter == nullptr) return;
   Filter->TakeCalibration();
   Filter->RefreshSetup();
+}
+
+void TFoDistortSetup::BoardSizeChange() {
+  if (Filter != nullptr) Filter->SetBoardSize(ui_->SeBoardWidth->value(), ui_->SeBoardHeight->value());
+}
+
+void TFoDistortSetup::ChSubPixelClick() {
+  if (Filter != nullptr) Filter->SetSubPixel(ui_->ChSubPixel->isChecked());
+}
+
+void TFoDistortSetup::BuStereoCalibClick() { RunBusy(&TDistortFilter::StereoCalibrate); }
+
+void TFoDistortSetup::BuSaveClick() {
+  if (Filter == nullptr) return;
+  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save calibration"), QString(),
+                                                    QStringLiteral("Calibration (*.yml *.yaml *.xml)"));
+  if (!path.isEmpty()) Filter->SaveCalibration(path.toStdString());
+}
+
+void TFoDistortSetup::BuLoadClick() {
+  if (Filter == nullptr) return;
+  const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load calibration"), QString(),
+                                                    QStringLiteral("Calibration (*.yml *.yaml *.xml)"));
+  if (!path.isEmpty()) Filter->LoadCalibration(path.toStdString());
 }

@@ -35,6 +35,8 @@ class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMem
   void MoveTo(int left, int top) override { move(left, top); }
   void WriteField(TDistortField field, double value) override;
   void WriteMode(int index) override;
+  void WriteBoardSize(int width, int height) override;
+  void WriteSubPixel(bool on) override;
   void ShowStatus(const std::string& text) override;
   TLogMemo& Memo() override { return *this; }
   void ShowModeless() override;
@@ -55,8 +57,16 @@ class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMem
   void BuCalibClick();
   void Button1Click();
   void Button2Click();
+  void BoardSizeChange();
+  void ChSubPixelClick();
+  void BuStereoCalibClick();
+  void BuSaveClick();
+  void BuLoadClick();
 
  private:
+  // Runs a long calibration step with the dialog showing that it works.
+  void RunBusy(void (TDistortFilter::*step)());
+
   std::unique_ptr<Ui::TFoDistortSetup> ui_;
   std::array<TDecimalSpinEdit*, kDistortFieldCount> fields_{};
 };

@@ -86,6 +86,19 @@ bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeo
   return searched && dialog.StatusBar1->currentMessage() == "Found 48 48";
 }
 
+int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views) {
+  int pushed = 0;
+  for (int pose = 0; pushed < views && pose < 3 * views; ++pose) {
+    rig.SetSceneTime(pose * 1.37);
+    // The first search may still see a frame triggered before the move.
+    WaitForBoardSearch(dialog, std::chrono::seconds(5));
+    if (!WaitForBoardSearch(dialog, std::chrono::seconds(5))) continue;
+    dialog.findChild<QPushButton*>("BuPush")->click();
+    ++pushed;
+  }
+  return pushed;
+}
+
 std::string FieldTexts(const TFoDistortSetup& dialog) {
   std::string text;
   for (int index = 0; index < kDistortFieldCount; ++index) {
@@ -107,6 +120,12 @@ StereoSimCameraModel SimulatedRig::Camera(uint32_t camera_id, int width, int hei
     query(camera_id, width, height, &model);
   }
   return model;
+}
+
+double SimulatedRig::SquareMm() const {
+  StereoSimBoard board{};
+  if (auto query = Lookup<decltype(&stereo_sim_GetBoard)>(library_, "stereo_sim_GetBoard")) query(&board);
+  return board.square_mm;
 }
 
 void SimulatedRig::SetSceneTime(double seconds) const {

@@ -16,6 +16,8 @@ class TForm1;
 
 namespace rig_operator {
 
+class SimulatedRig;
+
 // Picks the first and second simulated camera in the two lists and presses
 // "Init" below both; false when they did not open.
 bool SetUpBothCameras(TForm1& form);
@@ -32,6 +34,11 @@ TFoDistortSetup* DialogOf(TDistortFilter& filter);
 // when it found the whole board in both images ("Found 48 48").
 bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeout);
 
+// With the board held still: poses the board at scene times 0, 1.37,
+// 2.74, ... and presses "Push" whenever the search finds it in both images,
+// until that many views are pushed; the number pushed.
+int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views);
+
 // Each of the dialog's 25 number fields as "name=text", one a line.
 std::string FieldTexts(const TFoDistortSetup& dialog);
 
@@ -46,6 +53,8 @@ class SimulatedRig {
   bool Loaded() const { return library_ != nullptr; }
   // Camera 1 is the left one.
   StereoSimCameraModel Camera(uint32_t camera_id, int width, int height) const;
+  // Square size of the board in mm.
+  double SquareMm() const;
   // Holds the board at that moment (with STEREO_SIM_SCENE_SPEED=0).
   void SetSceneTime(double seconds) const;
   bool WriteRigFile(const std::string& path, int width, int height) const;

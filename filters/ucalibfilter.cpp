@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 
@@ -37,11 +38,35 @@ void TCalibrationFilter::Log(const std::string& line) {
 
 void TCalibrationFilter::SetCameraCount(int count) {
   Cameras.assign(static_cast<size_t>(std::max(count, 0)), Camera{});
+  SizeStores();
+}
+
+void TCalibrationFilter::SizeStores() {
   const size_t capacity = static_cast<size_t>(MaxViews) * CornersPerView();
   for (Camera& camera : Cameras) {
-    camera.ImagePoints.resize(capacity);
-    camera.ObjectPoints.resize(capacity);
+    camera.ImagePoints.assign(capacity, {});
+    camera.ObjectPoints.assign(capacity, {});
+    camera.ViewCount = 0;
+    camera.CornerCount = 0;
   }
+}
+
+void TCalibrationFilter::SetBoardSize(int width, int height) {
+  if (width == BoardWidth && height == BoardHeight) return;
+  BoardWidth = width;
+  BoardHeight = height;
+  SizeStores();
+  Log(FormatLine("Board %d x %d: views cleared", width, height));
+}
+
+void TCalibrationFilter::Refine(const cv::Mat& image, std::vector<cv::Point2f>& corners) {
+  if (image.channels() == 1) {
+    grey_ = image;
+  } else {
+    cv::cvtColor(image, grey_, cv::COLOR_BGR2GRAY);
+  }
+  cv::cornerSubPix(grey_, corners, {5, 5}, {-1, -1},
+                   cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, 30, 0.01));
 }
 
 void TCalibrationFilter::SetImage(int index, IplImage* image) {
@@ -59,6 +84,7 @@ void TCalibrationFilter::FindCorners() {
     const bool found = cv::findChessboardCorners(image, pattern, camera.Corners,
                                                  cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK);
     camera.CornerCount = found ? CornersPerView() : static_cast<int>(camera.Corners.size());
+    if (found && SubPixel) Refine(image, camera.Corners);
     if (camera.CornerCount > 0) cv::drawChessboardCorners(image, pattern, camera.Corners, found);
   }
 }
@@ -86,16 +112,10 @@ void TCalibrationFilter::CalibrateCameras() {
   for (int index = 0; index < CameraCount(); ++index) CalibrateCamera(index);
 }
 
-void TCalibrationFilter::CalibrateCamera(int index) {
+std::vector<cv::Mat> TCalibrationFilter::ObjectViews(int index) {
   Camera& camera = Cameras[index];
-  const char* side = index == 0 ? "Left" : "Right";
-  if (camera.Image == nullptr) {
-    Log(FormatLine("Calibrate: no image of the %s camera", index == 0 ? "left" : "right"));
-    return;
-  }
-  const int views = camera.ViewCount;
   // Board corners in squares, in the search's row-by-row order.
-  for (int v = 0; v < views; ++v) {
+  for (int v = 0; v < camera.ViewCount; ++v) {
     for (int r = 0; r < BoardHeight; ++r) {
       for (int c = 0; c < BoardWidth; ++c) {
         camera.ObjectPoints[(static_cast<size_t>(v) * BoardHeight + r) * BoardWidth + c] =
@@ -103,21 +123,35 @@ void TCalibrationFilter::CalibrateCamera(int index) {
       }
     }
   }
+  return ViewsOf(camera.ObjectPoints, camera.ViewCount, CornersPerView());
+}
+
+std::vector<cv::Mat> TCalibrationFilter::ImageViews(int index) {
+  return ViewsOf(Cameras[index].ImagePoints, Cameras[index].ViewCount, CornersPerView());
+}
+
+void TCalibrationFilter::CalibrateCamera(int index) {
+  Camera& camera = Cameras[index];
+  const char* side = index == 0 ? "Left" : "Right";
+  if (camera.Image == nullptr) {
+    Log(FormatLine("Calibrate: no image of the %s camera", index == 0 ? "left" : "right"));
+    return;
+  }
   camera.CameraMatrix = cv::Matx33d::zeros();
   camera.Distortion = cv::Vec4d::all(0);
   cv::Mat distortion = cv::Mat::zeros(1, 4, CV_64F);
   try {
     // k1, k2, p1, p2: no third radial term.
-    cv::calibrateCamera(ViewsOf(camera.ObjectPoints, views, CornersPerView()),
-                        ViewsOf(camera.ImagePoints, views, CornersPerView()),
-                        cv::Size(camera.Image->width, camera.Image->height), camera.CameraMatrix, distortion,
-                        cv::noArray(), cv::noArray(), cv::CALIB_FIX_K3);
+    camera.Rms = cv::calibrateCamera(ObjectViews(index), ImageViews(index),
+                                     cv::Size(camera.Image->width, camera.Image->height), camera.CameraMatrix,
+                                     distortion, cv::noArray(), cv::noArray(), cv::CALIB_FIX_K3);
   } catch (const cv::Exception& error) {
     Log(FormatLine("Calibrate %s failed: %s", side, error.err.c_str()));
     return;
   }
   const cv::Mat coefficients = distortion.reshape(1, 1);
   for (int k = 0; k < 4; ++k) camera.Distortion[k] = coefficients.at<double>(k);
+  camera.ImageSize = cv::Size(camera.Image->width, camera.Image->height);
   const cv::Vec4d& d = camera.Distortion;
   const cv::Matx33d& m = camera.CameraMatrix;
   Log(FormatLine("%s  k1 %1.4f k2 %1.4f p1 %1.4f p2 %1.4f", side, d[0], d[1], d[2], d[3]));

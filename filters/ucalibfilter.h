@@ -30,6 +30,10 @@ class TCalibrationFilter {
     // k1, k2, p1, p2.
     cv::Matx33d CameraMatrix = cv::Matx33d::zeros();
     cv::Vec4d Distortion = cv::Vec4d::all(0);
+    // Reprojection RMS of that calibration in pixels, and the image size.
+    double Rms = 0;
+    cv::Size ImageSize;
+    bool Calibrated() const { return CameraMatrix(2, 2) != 0.0; }
   };
 
   // Sizes the per-camera slots and stores; no views collected.
@@ -50,9 +54,19 @@ class TCalibrationFilter {
   void FindFundamental();
 
   int CornersPerView() const { return BoardWidth * BoardHeight; }
+  // A camera's collected views as the calibration functions take them:
+  // the board's corners (in squares) and the image points, view by view.
+  std::vector<cv::Mat> ObjectViews(int camera);
+  std::vector<cv::Mat> ImageViews(int camera);
+  // Another board: the stores are made for 20 views of its size, and the
+  // views of the old board are dropped.
+  void SetBoardSize(int width, int height);
 
   int BoardWidth = 8;
   int BoardHeight = 6;
+  // Found corners are refined to sub-pixel accuracy before they are drawn
+  // and kept.
+  bool SubPixel = false;
   std::vector<Camera> Cameras;
   cv::Matx33d Fundamental = cv::Matx33d::zeros();
   // Where report lines go; none: no report.
@@ -61,6 +75,10 @@ class TCalibrationFilter {
  private:
   void Log(const std::string& line);
   void CalibrateCamera(int index);
+  void SizeStores();
+  void Refine(const cv::Mat& image, std::vector<cv::Point2f>& corners);
+
+  cv::Mat grey_;
 };
 
 // printf-style formatting for the report lines.

@@ -135,12 +135,95 @@ void TDistortFilter::ShowSetup() {
   if (dialog_) dialog_->ShowModeless();
 }
 
+void TDistortFilter::Log(const std::string& line) {
+  if (Calibration.LogMemo != nullptr) Calibration.LogMemo->AppendLine(line);
+}
+
+void TDistortFilter::SetBoardSize(int width, int height) {
+  if (dialog_) dialog_->WriteBoardSize(width, height);
+  Calibration.SetBoardSize(width, height);
+}
+
+void TDistortFilter::SetSubPixel(bool on) {
+  if (dialog_) dialog_->WriteSubPixel(on);
+  Calibration.SubPixel = on;
+}
+
+void TDistortFilter::SetCameraModel(bool left, const cv::Matx33d& camera, const cv::Vec4d& distortion) {
+  const int base = left ? 0 : 8;
+  const auto set = [&](TDistortField field, double value) {
+    SetField(static_cast<TDistortField>(static_cast<int>(field) + base), static_cast<float>(value));
+  };
+  set(TDistortField::Lfx, camera(0, 0));
+  set(TDistortField::Lcx, camera(0, 2));
+  set(TDistortField::Lfy, camera(1, 1));
+  set(TDistortField::Lcy, camera(1, 2));
+  set(TDistortField::Lk1, distortion[0] * kCoefficientUnit);
+  set(TDistortField::Lk2, distortion[1] * kCoefficientUnit);
+  set(TDistortField::Lp1, distortion[2] * kCoefficientUnit);
+  set(TDistortField::Lp2, distortion[3] * kCoefficientUnit);
+}
+
+void TDistortFilter::SetWarp(const cv::Matx33d& warp) {
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) SetF(row, column, static_cast<float>(warp(row, column)));
+  }
+}
+
+void TDistortFilter::StereoCalibrate() {
+  std::string why;
+  std::optional<TStereoCalibration> result = CalibrateStereo(Calibration, why);
+  if (!result) {
+    Log(why);
+    return;
+  }
+  for (const std::string& line : StereoReport(*result)) Log(line);
+  SetCameraModel(false, result->K2, result->D2);
+  SetWarp(result->Warp);
+  StereoResult = std::move(result);
+}
+
+bool TDistortFilter::SaveCalibration(const std::string& path) {
+  TStereoCalibration record = StereoResult.value_or(TStereoCalibration{});
+  // What is in force is what the operator saves, typed values included.
+  record.K1 = CameraLeft;
+  record.D1 = DistLeft;
+  record.K2 = CameraRight;
+  record.D2 = DistRight;
+  record.Warp = Warp;
+  record.BoardSize = cv::Size(Calibration.BoardWidth, Calibration.BoardHeight);
+  if (record.ImageSize.empty()) record.ImageSize = Calibration.Cameras[0].ImageSize;
+  std::string why;
+  if (!WriteCalibrationFile(path, record, why)) {
+    Log(why);
+    return false;
+  }
+  Log("Saved " + path);
+  return true;
+}
+
+bool TDistortFilter::LoadCalibration(const std::string& path) {
+  std::string why;
+  std::optional<TStereoCalibration> record = ReadCalibrationFile(path, why);
+  if (!record) {
+    Log(why);
+    return false;
+  }
+  SetBoardSize(record->BoardSize.width, record->BoardSize.height);
+  SetCameraModel(true, record->K1, record->D1);
+  SetCameraModel(false, record->K2, record->D2);
+  SetWarp(record->Warp);
+  Log("Loaded " + path + " of " + record->Date);
+  StereoResult = std::move(record);
+  return true;
+}
+
 void TDistortFilter::TakeCalibration() {
   const TCalibrationFilter::Camera& left = Calibration.Cameras[0];
   // Before a calibration there is no camera model to take: a zero focal
   // length would turn every frame into garbage.
-  if (left.CameraMatrix(2, 2) == 0.0) {
-    if (Calibration.LogMemo != nullptr) Calibration.LogMemo->AppendLine("Get Parameter: calibrate first");
+  if (!left.Calibrated()) {
+    Log("Get Parameter: calibrate first");
     return;
   }
   CameraLeft = cv::Matx33f(left.CameraMatrix);

@@ -6,8 +6,11 @@
 
 #include <memory>
 #include <opencv2/core.hpp>
+#include <optional>
+#include <string>
 
 #include "filters/filter_setup.h"
+#include "filters/stereo_calibration.h"
 #include "filters/ucalibfilter.h"
 #include "filters/undistort_cache.h"
 #include "filters/vidfilters.h"
@@ -68,6 +71,17 @@ class TDistortFilter : public TVidFilter {
   // Writes the left camera model and Warp into the dialog.
   void RefreshSetup();
 
+  // The board's inner corners across and down; another size drops the views.
+  void SetBoardSize(int width, int height);
+  void SetSubPixel(bool on);
+  // Calibrates the pair together, reports its figures and takes over the
+  // right camera's model and the warp that lines up the rows.
+  void StereoCalibrate();
+  // The camera models and Warp in force, with the last stereo calibration,
+  // to a calibration file and back; false when refused (a line in the log).
+  bool SaveCalibration(const std::string& path);
+  bool LoadCalibration(const std::string& path);
+
   cv::Matx33f CameraLeft = cv::Matx33f::eye();
   cv::Matx33f CameraRight = cv::Matx33f::eye();
   cv::Vec4f DistLeft = cv::Vec4f::all(0);
@@ -84,6 +98,8 @@ class TDistortFilter : public TVidFilter {
   IplImage* Scratch = nullptr;
   int Mode = kPassWithoutChange;
   TCalibrationFilter Calibration;
+  // The last stereo calibration, made or loaded.
+  std::optional<TStereoCalibration> StereoResult;
 
   const TUndistortCache& LeftUndistortion() const { return undistort_left_; }
   const TUndistortCache& RightUndistortion() const { return undistort_right_; }
@@ -100,6 +116,10 @@ class TDistortFilter : public TVidFilter {
   IplImage* Rectify(IplImage* input);
   IplImage* ShowMaps(const Side& side, IplImage* input);
   void SearchBoard(ImagePair& output);
+  void Log(const std::string& line);
+  // Both camera models (fields of the dialog) from matrices and coefficients.
+  void SetCameraModel(bool left, const cv::Matx33d& camera, const cv::Vec4d& distortion);
+  void SetWarp(const cv::Matx33d& warp);
 
   std::unique_ptr<TDistortSetupLink> dialog_;
   TUndistortCache undistort_left_;

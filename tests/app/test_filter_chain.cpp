@@ -6,7 +6,9 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -203,16 +205,7 @@ TEST_F(RigChainTest, CalibrationThroughTheDialogRecoversTheLeftCameraAndStraight
   rig_operator::DoubleClickEntry(form(), 0);
   TFoDistortSetup& dialog = *rig_operator::DialogOf(filter);
   dialog.CoMode->setCurrentIndex(kSearchForCheckerboard);
-  int pushed = 0;
-  for (int pose = 0; pushed < 15 && pose < 40; ++pose) {
-    rig_.SetSceneTime(pose * 1.37);
-    // The first search may still see a frame triggered before the move.
-    rig_operator::WaitForBoardSearch(dialog, 5s);
-    if (!rig_operator::WaitForBoardSearch(dialog, 5s)) continue;
-    dialog.findChild<QPushButton*>("BuPush")->click();
-    ++pushed;
-  }
-  ASSERT_EQ(pushed, 15);
+  ASSERT_EQ(rig_operator::PushStillPoses(rig_, dialog, 15), 15);
   dialog.findChild<QPushButton*>("BuCalib")->click();
   dialog.findChild<QPushButton*>("Button2")->click();
 
@@ -238,6 +231,76 @@ TEST_F(RigChainTest, CalibrationThroughTheDialogRecoversTheLeftCameraAndStraight
   const double raw = RowBendOfBoard(form().Device1->Image);
   EXPECT_LT(corrected, 0.5);
   EXPECT_LT(corrected, raw / 2) << raw;
+}
+
+}  // namespace
+
+namespace {
+
+// The number after a label in a log line ("Baseline 4.8012 squares").
+double Figure(const QString& log, const QString& label) {
+  const int at = log.indexOf(label);
+  return at < 0 ? std::numeric_limits<double>::infinity()
+                : log.mid(at + label.size()).section(' ', 0, 0, QString::SectionSkipEmpty).toDouble();
+}
+
+TEST_F(RigChainTest, StereoCalibrationMeetsTheRigsTruthAndIsKeptInAFile) {
+  auto& filter = dynamic_cast<TDistortFilter&>(Drop(form().PaDistort));
+  rig_operator::DoubleClickEntry(form(), 0);
+  TFoDistortSetup& dialog = *rig_operator::DialogOf(filter);
+  dialog.findChild<QCheckBox*>("ChSubPixel")->setChecked(true);
+  dialog.CoMode->setCurrentIndex(kSearchForCheckerboard);
+  ASSERT_EQ(rig_operator::PushStillPoses(rig_, dialog, 18), 18);
+  dialog.findChild<QPushButton*>("BuCalib")->click();
+  dialog.findChild<QPushButton*>("BuStereoCalib")->click();
+  const QString log = dialog.Memo1->toPlainText();
+  ASSERT_TRUE(filter.StereoResult.has_value()) << log.toStdString();
+
+  for (const char* label : {"left ", "right "}) EXPECT_LT(Figure(log, label), 0.3) << label;
+  EXPECT_LT(Figure(log, "Epipolar distance "), 0.3);
+  EXPECT_LT(Figure(log, "Row error after warp "), 1.5);
+  const StereoSimCameraModel left = rig_.Camera(1, 640, 480), right = rig_.Camera(2, 640, 480);
+  EXPECT_NEAR(Figure(log, "Baseline "), cv::norm(cv::Vec3d(right.translation)) / rig_.SquareMm(),
+              0.01 * cv::norm(cv::Vec3d(right.translation)) / rig_.SquareMm());
+  cv::Matx33d truth;
+  cv::Rodrigues(cv::Vec3d(right.rotation), truth);
+  cv::Vec3d residual;
+  cv::Rodrigues(filter.StereoResult->R * truth.t(), residual);
+  EXPECT_LT(cv::norm(residual) * 180 / CV_PI, 0.2);
+  const cv::Matx33d& k1 = filter.StereoResult->K1;
+  for (const auto& [value, expected] : {std::pair{k1(0, 0), left.fx},
+                                        {k1(1, 1), left.fy},
+                                        {k1(0, 2), left.cx},
+                                        {k1(1, 2), left.cy},
+                                        {filter.CameraRight(0, 0), right.fx},
+                                        {filter.CameraRight(1, 1), right.fy},
+                                        {filter.CameraRight(0, 2), right.cx},
+                                        {filter.CameraRight(1, 2), right.cy}}) {
+    EXPECT_NEAR(value, expected, 0.005 * expected);
+  }
+  EXPECT_NEAR(dialog.Field(TDistortField::Rk1)->value(), right.k1 * 10000, 100);
+
+  // Saved, read by anyone with one call, and loaded back into the fields.
+  QTemporaryDir folder;
+  const std::string path = folder.filePath("rig.yml").toStdString();
+  ASSERT_TRUE(filter.SaveCalibration(path));
+  cv::FileStorage file(path, cv::FileStorage::READ);
+  for (const char* key : {"K1", "D1", "K2", "D2", "R", "T", "E", "F", "Warp", "R1", "R2", "P1", "P2", "Q"}) {
+    EXPECT_FALSE(file[key].empty()) << key;
+  }
+  const QString fields = QString::fromStdString(rig_operator::FieldTexts(dialog));
+  filter.SetRightFx(1);
+  filter.SetF(0, 0, 7);
+  ASSERT_TRUE(filter.LoadCalibration(path));
+  EXPECT_EQ(QString::fromStdString(rig_operator::FieldTexts(dialog)), fields);
+
+  // A damaged file changes nothing.
+  std::ofstream(path, std::ios::trunc) << "%YAML:1.0\nK1: !!opencv-matrix\n  rows: 3\n  cols: [\n";
+  filter.SetRightFx(2);
+  EXPECT_FALSE(filter.LoadCalibration(path));
+  EXPECT_EQ(filter.CameraRight(0, 0), 2.0f);
+  EXPECT_TRUE(dialog.Memo1->toPlainText().endsWith("is not a calibration file") ||
+              dialog.Memo1->toPlainText().endsWith("is damaged"));
 }
 
 }  // namespace

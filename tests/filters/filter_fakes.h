@@ -23,6 +23,8 @@ class FakeDistortSetup : public TDistortSetupLink, public TLogMemo {
   void MoveTo(int, int) override {}
   void WriteField(TDistortField field, double value) override { fields[static_cast<size_t>(field)] = value; }
   void WriteMode(int index) override { mode = index; }
+  void WriteBoardSize(int, int) override {}
+  void WriteSubPixel(bool) override {}
   void ShowStatus(const std::string& text) override { status = text; }
   TLogMemo& Memo() override { return *this; }
   void ShowModeless() override { ++shown; }

@@ -1,0 +1,54 @@
+#pragma once
+
+// Calibration of the camera pair together, from the views both cameras
+// collected and their own calibrations, with the figures a rig owner judges
+// it by, and the calibration file that keeps it.
+
+#include <opencv2/core.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TCalibrationFilter;
+
+struct TStereoCalibration {
+  cv::Size ImageSize;
+  cv::Size BoardSize;
+  cv::Matx33d K1, K2;
+  cv::Vec4d D1, D2;
+  // The right camera relative to the left one: X2 = R * X1 + T, T in board
+  // squares.
+  cv::Matx33d R = cv::Matx33d::eye();
+  cv::Vec3d T;
+  cv::Matx33d E, F;
+  // Both cameras rectified as OpenCV computes it.
+  cv::Matx33d R1, R2;
+  cv::Matx34d P1, P2;
+  cv::Matx44d Q;
+  // Maps positions of the rectified right image to positions in its
+  // undistorted image (the inverse map that "Calibrate and Rectify" uses).
+  cv::Matx33d Warp = cv::Matx33d::eye();
+  double RmsLeft = 0, RmsRight = 0, RmsPair = 0;
+  // Mean distance of the collected corners from their epipolar lines, and
+  // of matching corners' rows after the warp and after a rectification of
+  // both images, all in pixels.
+  double EpipolarDistance = 0, RowErrorWarp = 0, RowErrorRectified = 0;
+  std::string Date;
+};
+
+// The pair calibrated from the collected views; none (with the reason) when
+// there are too few views or a camera is not calibrated yet.
+std::optional<TStereoCalibration> CalibrateStereo(TCalibrationFilter& calibration, std::string& why);
+
+// The lines a stereo calibration reports, four decimals each.
+std::vector<std::string> StereoReport(const TStereoCalibration& result);
+
+// The homography of points at infinity from left to right undistorted
+// pixels, scaled so that its last element is 1.
+cv::Matx33d InfinityWarp(const cv::Matx33d& k1, const cv::Matx33d& r, const cv::Matx33d& k2);
+
+// OpenCV YAML storage; false (with the reason) when it cannot be written.
+bool WriteCalibrationFile(const std::string& path, const TStereoCalibration& calibration, std::string& why);
+// None (with the reason) for a file that is not such a calibration or is
+// damaged.
+std::optional<TStereoCalibration> ReadCalibrationFile(const std::string& path, std::string& why);
