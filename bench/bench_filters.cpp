@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "Video/vidclass/ipl.h"
+#include "filters/stereo_calibration.h"
 #include "filters/ucalibfilter.h"
 #include "filters/undistort_cache.h"
 #include "filters/vidfilters_distort.h"
@@ -132,8 +133,51 @@ void BoardSearchAbsentFullSearch(benchmark::State& state) {
   }
 }
 
+// Twenty views of the board as the rig's cameras see it, pushed as the
+// dialog's "Push" does.
+void CollectViews(TCalibrationFilter& calibration) {
+  std::vector<cv::Point3f> board;
+  for (int r = 0; r < 6; ++r) {
+    for (int c = 0; c < 8; ++c) board.emplace_back(c - 3.5f, r - 2.5f, 0.0f);
+  }
+  const cv::Matx33d camera(Camera(640, 480));
+  for (int view = 0; view < TCalibrationFilter::MaxViews; ++view) {
+    const cv::Vec3d turn(0.3 * std::sin(view * 1.3), 0.35 * std::cos(view * 0.7), 0.2 * std::sin(view * 2.1));
+    const cv::Vec3d at(1.5 * std::sin(view * 0.9), std::cos(view * 1.7), 24.0 + 5.0 * std::sin(view * 0.5));
+    for (int side = 0; side < 2; ++side) {
+      auto& corners = calibration.Cameras[side].Corners;
+      cv::projectPoints(board, turn, at + cv::Vec3d(side * -4.8, 0, 0), camera, cv::Vec4d(kDistortion),
+                        corners);
+      calibration.Cameras[side].CornerCount = 48;
+    }
+    calibration.PushView();
+  }
+}
+
+void CalibrateTwentyViews(benchmark::State& state) {
+  IplImage* frame = CreateImage(CvSize{640, 480}, 1, IPL_DEPTH_8U, true);
+  TCalibrationFilter calibration;
+  calibration.SetCameraCount(2);
+  for (int i = 0; i < 2; ++i) calibration.SetImage(i, frame);
+  CollectViews(calibration);
+  const bool stereo = state.range(0) != 0;
+  for (auto _ : state) {
+    calibration.CalibrateCameras();
+    if (stereo) {
+      std::string why;
+      benchmark::DoNotOptimize(CalibrateStereo(calibration, why));
+    }
+  }
+  ReleaseImage(&frame);
+}
+
 }  // namespace
 
+BENCHMARK(CalibrateTwentyViews)->Name("Calibrate/20Views/640/480")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(CalibrateTwentyViews)
+    ->Name("StereoCalibrate/20Views/640/480")
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(UndistortPerFrame)
     ->Name("Undistort/PerFrame")
     ->Args({640, 480})

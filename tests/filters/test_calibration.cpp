@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Video/vidclass/ipl.h"
+#include "filters/stereo_calibration.h"
 #include "filters/ucalibfilter.h"
 #include "tests/filters/filter_fakes.h"
 
@@ -93,6 +94,12 @@ TEST_F(CalibrationTest, CalibrationWithoutViewsSaysSoAndChangesNothing) {
   EXPECT_EQ(calibration_.Cameras[0].CameraMatrix, cv::Matx33d::zeros());
   calibration_.FindFundamental();
   EXPECT_EQ(LastLine(), "Stereo: 0 views collected, 8 needed");
+  std::string why;
+  EXPECT_FALSE(CalibrateStereo(calibration_, why));
+  EXPECT_EQ(why, "Stereo Calibrate: 0 views collected, 8 needed");
+  PushViews(9);
+  EXPECT_FALSE(CalibrateStereo(calibration_, why));
+  EXPECT_EQ(why, "Stereo Calibrate: press \"Calibrate\" first");
 }
 
 TEST_F(CalibrationTest, EachCameraIsCalibratedAndReportedWithItsOwnResults) {
