@@ -11,6 +11,7 @@
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/every_step.h"
 #include "app/qtimer.h"
 #include "filters/vidfilters.h"
 
@@ -59,14 +60,23 @@ void TForm1::RunFilterChain(IplImage* left, IplImage* right) {
   ProcessedRight = pair.Right();
 }
 
+// A source that refuses to start or stop does not hold back the other one.
 void TForm1::BuStartClick() {
-  if (Device1) Device1->Start();
-  if (Device2) Device2->Start();
+  RunEveryStep({[this] {
+                  if (Device1) Device1->Start();
+                },
+                [this] {
+                  if (Device2) Device2->Start();
+                }});
 }
 
 void TForm1::BuStopClick() {
-  if (Device1) Device1->Stop();
-  if (Device2) Device2->Stop();
+  RunEveryStep({[this] {
+                  if (Device1) Device1->Stop();
+                },
+                [this] {
+                  if (Device2) Device2->Stop();
+                }});
 }
 
 void TForm1::TriggerClick() {
