@@ -52,7 +52,7 @@ void TBlurEffect::SetSize(long double value) {
   if (Dialog != nullptr) Dialog->SeSize->setValue(static_cast<double>(Size));
 }
 
-void TBlurEffect::SetParameter2(long double value) {
+void TBlurEffect::SetParameter2(long double value) {  // NOLINT(bugprone-virtual-near-miss)
   Parameter2 = value;
   if (Dialog != nullptr) Dialog->SeParameter2->setValue(static_cast<double>(value));
 }

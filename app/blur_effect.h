@@ -28,7 +28,8 @@ class TBlurEffect : public TVidFilter {
   void SetSubPixel(bool flag);
   // The outputs are made anew for the new size.
   void SetSize(long double value);
-  void SetParameter2(long double value);
+  // The dialog's second parameter, beside the base's own.
+  void SetParameter2(long double value);  // NOLINT(bugprone-virtual-near-miss)
   // Opens the "Source" window with the source image, for the sharpening of
   // mode "DFT" below size 1 only.
   void ShowSource();

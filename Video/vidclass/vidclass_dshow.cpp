@@ -75,7 +75,7 @@ void tVideoDeviceDShow::Init(uint32_t messageNumber) {
                                 " not supported");
   if (State != 0) return;
   Image = CreateImage(CvSize{Width, Height}, Channels, IPL_DEPTH_8U, true);
-  if (!Graph->Link(Channels == 1, Width, Height)) Log.push_back("DShow Render failed");
+  if (!Graph->Link(Channels == 1, Width, Height)) Log.emplace_back("DShow Render failed");
   Thread->Release();
   State = 1;
 }

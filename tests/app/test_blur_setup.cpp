@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <memory>
+#include <ostream>
 
 #include "Video/vidclass/ipl.h"
 #include "app/blur_effect.h"
@@ -58,6 +59,8 @@ struct ModeCase {
   bool sub_pixel_shown;
   QStringList functions;
 };
+
+void PrintTo(const ModeCase& test, std::ostream* out) { *out << "mode " << test.mode; }
 
 class BlurModes : public BlurSetup, public ::testing::WithParamInterface<ModeCase> {};
 
@@ -121,6 +124,10 @@ struct WindowCase {
   double size;
   bool opens;
 };
+
+void PrintTo(const WindowCase& test, std::ostream* out) {
+  *out << "function " << test.function << " size " << test.size;
+}
 
 class SourceWindow : public BlurSetup, public ::testing::WithParamInterface<WindowCase> {};
 

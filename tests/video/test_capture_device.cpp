@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 
@@ -52,6 +53,8 @@ struct ScaledCase {
   std::vector<int> pixel;  // expected bytes of every pixel
 };
 
+void PrintTo(const ScaledCase& test, std::ostream* out) { *out << test.pattern << " in " << test.channels; }
+
 class ScaledFrames : public CaptureDevice, public ::testing::WithParamInterface<ScaledCase> {};
 
 // A source of another size and format still fills the whole image, in the
@@ -70,7 +73,7 @@ TEST_P(ScaledFrames, FillTheImageExactly) {
 
   const IplImage* image = device->Image;
   ASSERT_NE(image->imageData, image->imageId) << "the image still shows its own buffer";
-  for (const auto& [x, y] : {std::pair{0, 0}, std::pair{199, 149}, std::pair{100, 75}}) {
+  for (const auto& [x, y] : {std::pair<std::ptrdiff_t, std::ptrdiff_t>{0, 0}, {199, 149}, {100, 75}}) {
     const auto* pixel = reinterpret_cast<const unsigned char*>(image->imageData + y * image->widthStep +
                                                                x * image->nChannels);
     for (int c = 0; c < test.channels; ++c)
@@ -102,6 +105,8 @@ struct EndingCase {
   const char* description;
   const char* line;  // the one log line, as a pattern
 };
+
+void PrintTo(const EndingCase& test, std::ostream* out) { *out << test.description; }
 
 class EndingStream : public CaptureDevice, public ::testing::WithParamInterface<EndingCase> {};
 
