@@ -47,19 +47,13 @@ tVideoDeviceDShow::tVideoDeviceDShow(int32_t deviceIndex, platform::WindowHandle
 }
 
 tVideoDeviceDShow::~tVideoDeviceDShow() {
-  if (State == 1) {
-    try {
-      Graph->Halt();
-    } catch (const std::runtime_error&) {
-      // Destroying the pipeline below stops it all the same.
-    }
-  }
-  // The thread goes before the image: its frame callback may still read it.
+  // The thread goes first: its frame callback may still read the image.
   EndThread();
-  // The header is put back on the device's own buffer before that is freed;
-  // the sample it last pointed at goes with the pipeline.
-  ReleaseImage(&Image);
+  // Destroying the pipeline stops it whatever Stop would answer, so no
+  // streaming thread points Image any more; the last sample goes with it.
   Graph.reset();
+  // The header is put back on the device's own buffer before that is freed.
+  ReleaseImage(&Image);
   Inputs.clear();
 }
 
