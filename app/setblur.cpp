@@ -50,6 +50,7 @@ TFoBlurSetup::TFoBlurSetup(QWidget* parent)
   EdCmd = ui_->EdCmd;
   SbCmd = ui_->SbCmd;
   Statusbar1 = ui_->Statusbar1;
+  // Unbounded; a form file cannot say so.
   SeParameter2->setRange(std::numeric_limits<double>::lowest(), std::numeric_limits<double>::max());
 
   // Combo boxes and the check box answer the operator's choice only: the

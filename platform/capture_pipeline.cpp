@@ -198,12 +198,17 @@ bool CapturePipeline::Link(bool grey, int width, int height) {
 void CapturePipeline::Run() {
   Graph& graph = *graph_;
   if (graph.pipeline == nullptr) throw std::runtime_error(FailureMessage({"GStreamer is not available", 0}));
+  bool ended = false;
   {
     const std::lock_guard lock(graph.mutex);
+    ended = graph.ended;
     graph.last_error = {};
     graph.running = false;
     graph.ended = false;
   }
+  // A stream that stopped by itself is still playing, at its end: it starts
+  // over from the beginning.
+  if (ended) gst_element_set_state(graph.pipeline, GST_STATE_NULL);
   graph.ChangeState(GST_STATE_PLAYING, "The capture pipeline refused to start");
   std::string ended_early;
   {

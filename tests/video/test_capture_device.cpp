@@ -110,8 +110,8 @@ void PrintTo(const EndingCase& test, std::ostream* out) { *out << test.descripti
 
 class EndingStream : public CaptureDevice, public ::testing::WithParamInterface<EndingCase> {};
 
-// Frames stop, one line reaches the window, and the device can still be
-// stopped and destroyed.
+// Frames stop, one line reaches the window, and the device can be started
+// again.
 TEST_P(EndingStream, LeavesOneLineAndStopsTheFrames) {
   auto device = Open(GetParam().description);
   device->Init(kFirstSourceMessage);
@@ -124,6 +124,10 @@ TEST_P(EndingStream, LeavesOneLineAndStopsTheFrames) {
   EXPECT_THAT(Lines(), ElementsAre(MatchesRegex(std::string("line ") + GetParam().line)));
   EXPECT_LE(AnnouncementLog::Instance().Count(MessageEntry(kFirstSourceMessage)), frames + 1);
   EXPECT_GT(frames, 0u);
+
+  // Started again, the stream begins anew.
+  device->Start();
+  EXPECT_TRUE(WaitForFrames(frames + 2));
   device->Stop();
 }
 
