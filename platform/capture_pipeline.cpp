@@ -108,9 +108,8 @@ struct CapturePipeline::Graph {
   void Deliver(GstSample* sample) {
     HeldSample next(sample);
     if (!next.Mapped()) return;
-    sink->SampleArrived(next.Time(), next.Data(), next.Length());
     // The owner points at the new sample now; only then may the last one go.
-    held = std::move(next);
+    if (sink->SampleArrived(next.Time(), next.Data(), next.Length())) held = std::move(next);
   }
 
   void ChangeState(GstState state, const char* refusal) {

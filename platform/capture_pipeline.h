@@ -15,9 +15,10 @@ namespace platform {
 class CaptureSampleSink {
  public:
   virtual ~CaptureSampleSink() = default;
-  // A sample in the linked format. Its memory stays valid until the next
-  // sample has been handed over, or the pipeline is destroyed.
-  virtual void SampleArrived(double sample_time_s, char* buffer, long length) = 0;
+  // A sample in the linked format. Its memory stays valid until the owner
+  // has taken a later one, or the pipeline is destroyed; false: not taken,
+  // the sample taken before stays valid.
+  virtual bool SampleArrived(double sample_time_s, char* buffer, long length) = 0;
   // The stream stopped by itself while running: the source's error text, or
   // "end of stream". Told at most once per run.
   virtual void StreamEnded(const std::string& reason) = 0;

@@ -82,11 +82,12 @@ void tVideoDeviceDShow::Stop() {
   if (State == 1) Graph->Halt();
 }
 
-void tVideoDeviceDShow::SampleArrived(double, char* buffer, long length) {
+bool tVideoDeviceDShow::SampleArrived(double, char* buffer, long length) {
   // A sample shorter than the image would be read past its end.
-  if (Image == nullptr || length < Image->imageSize) return;
+  if (Image == nullptr || length < Image->imageSize) return false;
   PointImageAt(Image, buffer);
   Thread->FrameEvent.Signal();
+  return true;
 }
 
 void tVideoDeviceDShow::StreamEnded(const std::string& reason) {

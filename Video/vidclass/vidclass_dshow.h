@@ -29,8 +29,8 @@ class tVideoDeviceDShow : public tVideoDevice, private platform::CaptureSampleSi
   void Stop() override;
 
   // Points Image at the sample and wakes the capture thread; runs on the
-  // streaming thread.
-  void SampleArrived(double sampleTime, char* buffer, long length) override;
+  // streaming thread. A sample shorter than the image is not taken.
+  bool SampleArrived(double sampleTime, char* buffer, long length) override;
 
   std::unique_ptr<platform::CapturePipeline> Graph;
 

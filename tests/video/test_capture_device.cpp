@@ -11,6 +11,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "Video/vidclass/vidclass_dshow.h"
 #include "video_test_support.h"
@@ -147,6 +148,19 @@ TEST_F(CaptureDevice, PipelineThatRefusesToStartRaisesItsErrorText) {
   }
   EXPECT_TRUE(Lines().empty());
   device->Stop();
+}
+
+// A sample shorter than the image is not pointed at, so the pipeline keeps
+// the one the image shows; a whole one is pointed at and announced.
+TEST_F(CaptureDevice, ShortSampleIsNotTaken) {
+  std::vector<char> sample(320 * 240);
+  auto device = Open("videotestsrc");
+  device->Init(kFirstSourceMessage);
+  EXPECT_FALSE(device->SampleArrived(0.0, sample.data(), static_cast<long>(sample.size()) - 1));
+  EXPECT_EQ(device->Image->imageData, device->Image->imageId);
+  EXPECT_TRUE(device->SampleArrived(0.0, sample.data(), static_cast<long>(sample.size())));
+  EXPECT_EQ(device->Image->imageData, sample.data());
+  EXPECT_TRUE(WaitForFrames(1));
 }
 
 TEST_F(CaptureDevice, IndexBeyondTheListOpensNothingAndSaysSo) {
