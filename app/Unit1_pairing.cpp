@@ -15,6 +15,21 @@
 #include "app/qtimer.h"
 #include "filters/vidfilters.h"
 
+namespace {
+
+// A source that refuses to start or stop does not hold back the other one;
+// the first refusal is raised once both were asked.
+void OnBothSources(tVideoDevice* first, tVideoDevice* second, void (tVideoDevice::*operation)()) {
+  RunEveryStep({[&] {
+                  if (first != nullptr) (first->*operation)();
+                },
+                [&] {
+                  if (second != nullptr) (second->*operation)();
+                }});
+}
+
+}  // namespace
+
 bool TForm1::ApplicationEvents1Message(QEvent* event) {
   bool handled = false;
   const auto message = static_cast<uint32_t>(event->type());
@@ -60,24 +75,9 @@ void TForm1::RunFilterChain(IplImage* left, IplImage* right) {
   ProcessedRight = pair.Right();
 }
 
-// A source that refuses to start or stop does not hold back the other one.
-void TForm1::BuStartClick() {
-  RunEveryStep({[this] {
-                  if (Device1) Device1->Start();
-                },
-                [this] {
-                  if (Device2) Device2->Start();
-                }});
-}
+void TForm1::BuStartClick() { OnBothSources(Device1.get(), Device2.get(), &tVideoDevice::Start); }
 
-void TForm1::BuStopClick() {
-  RunEveryStep({[this] {
-                  if (Device1) Device1->Stop();
-                },
-                [this] {
-                  if (Device2) Device2->Stop();
-                }});
-}
+void TForm1::BuStopClick() { OnBothSources(Device1.get(), Device2.get(), &tVideoDevice::Stop); }
 
 void TForm1::TriggerClick() {
   QString results;
