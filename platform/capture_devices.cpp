@@ -35,12 +35,9 @@ class SourceList {
     if (source.device != nullptr) return gst_device_create_element(source.device, nullptr);
     GError* error = nullptr;
     GstElement* bin = gst_parse_bin_from_description(source.description.c_str(), TRUE, &error);
-    if (error == nullptr) return bin;
-    // A description with a mistake may still give a partial bin; it is not
-    // the source the operator listed.
-    g_error_free(error);
-    if (bin != nullptr) gst_object_unref(gst_object_ref_sink(bin));
-    return nullptr;
+    // A line with a mistake gives no bin at all, only the error.
+    if (error != nullptr) g_error_free(error);
+    return bin;
   }
 
  private:
