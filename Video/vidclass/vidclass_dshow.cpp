@@ -34,11 +34,10 @@ tVideoDeviceDShow::tVideoDeviceDShow(int32_t deviceIndex, platform::WindowHandle
   Width = kDefaultWidth;
   Height = kDefaultHeight;
   Channels = kDefaultChannels;
-  const bool valid_index = deviceIndex >= 0;
   platform::CaptureSampleSink* sink = this;
-  Graph = std::make_unique<platform::CapturePipeline>(valid_index ? static_cast<std::size_t>(deviceIndex) : 0,
-                                                      sink);
-  if (!valid_index || !Graph->Bound()) {
+  if (deviceIndex >= 0)
+    Graph = std::make_unique<platform::CapturePipeline>(static_cast<std::size_t>(deviceIndex), sink);
+  if (!Graph || !Graph->Bound()) {
     Log.push_back("DShow CaptureDevice " + std::to_string(deviceIndex) + " not found");
     return;
   }

@@ -32,6 +32,7 @@ class tVideoDeviceDShow : public tVideoDevice, private platform::CaptureSampleSi
   // streaming thread. A sample shorter than the image is not taken.
   bool SampleArrived(double sampleTime, char* buffer, long length) override;
 
+  // The capture pipeline; none for a negative index.
   std::unique_ptr<platform::CapturePipeline> Graph;
 
  private:
