@@ -16,6 +16,7 @@
 #include "Video/vidclass/vidclass_values.h"
 #include "app/Unit2.h"
 #include "app/application.h"
+#include "app/every_step.h"
 #include "app/inifile.h"
 #include "app/qtimer.h"
 #include "app/ui_Unit1.h"
@@ -167,11 +168,15 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormCloseQuery() {
-  BuStopClick();
-  // The timer must not trigger a source that is being destroyed.
-  EndTimer();
-  ReleaseSource(1);
-  ReleaseSource(2);
+  // Closing goes on past a source that refuses to stop: the other source and
+  // the timer still end, and the settings are still written afterwards.
+  try {
+    // The timer must not trigger a source that is being destroyed.
+    RunEveryStep({[this] { BuStopClick(); }, [this] { EndTimer(); }, [this] { ReleaseSource(1); },
+                  [this] { ReleaseSource(2); }});
+  } catch (...) {
+    ShowCurrentException();
+  }
 }
 
 void TForm1::FormDestroy() {
@@ -242,6 +247,11 @@ void TForm1::ReplaceLog(const std::vector<std::string>& lines) {
 
 void TForm1::Post(uint32_t message) {
   QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(message)));
+}
+
+void TForm1::PostLine(const std::string& line) {
+  QMetaObject::invokeMethod(
+      this, [this, line] { AppendLog(line); }, Qt::QueuedConnection);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

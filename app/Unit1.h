@@ -47,8 +47,8 @@ std::string PrepareSettingsPath(const std::string& folder);
 // not count: a list that gets focus has a current row without any selection.
 int SelectedRow(const QListWidget* list);
 
-// The device object for a source-list id, not yet initialised; null for a
-// kind this program cannot open yet (system capture devices).
+// The device object for a source-list id, not yet initialised; null for an
+// id below every kind's range.
 std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window);
 
 // One entry of the filter chain as the filter list shows it.
@@ -74,6 +74,9 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
 
   // Posts a frame-ready message to this window; callable from any thread.
   void Post(uint32_t message) override;
+  // Appends a device's line to MeLog on this window's thread; callable from
+  // any thread.
+  void PostLine(const std::string& line) override;
 
   // Controls of the form.
   QListWidget* ListBox1;

@@ -11,8 +11,24 @@
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/every_step.h"
 #include "app/qtimer.h"
 #include "filters/vidfilters.h"
+
+namespace {
+
+// A source that refuses to start or stop does not hold back the other one;
+// the first refusal is raised once both were asked.
+void OnBothSources(tVideoDevice* first, tVideoDevice* second, void (tVideoDevice::*operation)()) {
+  RunEveryStep({[&] {
+                  if (first != nullptr) (first->*operation)();
+                },
+                [&] {
+                  if (second != nullptr) (second->*operation)();
+                }});
+}
+
+}  // namespace
 
 bool TForm1::ApplicationEvents1Message(QEvent* event) {
   bool handled = false;
@@ -59,15 +75,9 @@ void TForm1::RunFilterChain(IplImage* left, IplImage* right) {
   ProcessedRight = pair.Right();
 }
 
-void TForm1::BuStartClick() {
-  if (Device1) Device1->Start();
-  if (Device2) Device2->Start();
-}
+void TForm1::BuStartClick() { OnBothSources(Device1.get(), Device2.get(), &tVideoDevice::Start); }
 
-void TForm1::BuStopClick() {
-  if (Device1) Device1->Stop();
-  if (Device2) Device2->Stop();
-}
+void TForm1::BuStopClick() { OnBothSources(Device1.get(), Device2.get(), &tVideoDevice::Stop); }
 
 void TForm1::TriggerClick() {
   QString results;

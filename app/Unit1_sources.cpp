@@ -1,9 +1,11 @@
 // Camera set-up of the main window: one side at a time, or both and start.
 
 #include <QListWidget>
+#include <exception>
 #include <mutex>
 
 #include "Video/vidclass/vidclass.h"
+#include "Video/vidclass/vidclass_dshow.h"
 #include "Video/vidclass/vidclass_falcon.h"
 #include "Video/vidclass/vidclass_ueye.h"
 #include "app/Unit1.h"
@@ -12,6 +14,8 @@
 std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window) {
   if (id >= kUEyeDeviceIdBase) return std::make_unique<tVideoDeviceuEye>(id - kUEyeDeviceIdBase, window);
   if (id >= kFalconDeviceId) return std::make_unique<tVideoDeviceFalcon>(id - kFalconDeviceId, window);
+  if (id >= kCaptureDeviceIdBase)
+    return std::make_unique<tVideoDeviceDShow>(id - kCaptureDeviceIdBase, window);
   return nullptr;
 }
 
@@ -22,10 +26,7 @@ bool TForm1::SetUpSource(int side) {
   // One device cannot feed both sides.
   if (side == 2 && row == SelectedRow(ListBox1)) return false;
   const int32_t id = list->item(row)->data(Qt::UserRole).toInt();
-  if (id < kFalconDeviceId) {
-    AppendLog("Capture devices are not available yet");
-    return false;
-  }
+  if (id < kCaptureDeviceIdBase) return false;
 
   ReleaseSource(side);
   {
@@ -52,7 +53,12 @@ bool TForm1::SetUpSource(int side) {
 void TForm1::ReleaseSource(int side) {
   std::unique_ptr<tVideoDevice>& source = Source(side);
   if (!source) return;
-  source->Stop();
+  std::exception_ptr refused;
+  try {
+    source->Stop();
+  } catch (...) {
+    refused = std::current_exception();
+  }
   std::unique_ptr<tVideoDevice> released;
   {
     const std::lock_guard lock(source_mutex_);
@@ -65,6 +71,9 @@ void TForm1::ReleaseSource(int side) {
   current = nullptr;
   (side == 1 ? Arrived1 : Arrived2) = false;
   released.reset();
+  // A source that refused to stop is gone all the same; the refusal is
+  // reported once it is.
+  if (refused) std::rethrow_exception(refused);
 }
 
 void TForm1::BuInit1Click() { SetUpSource(1); }

@@ -5,10 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QEvent>
-#include <QTemporaryDir>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -75,16 +72,3 @@ BENCHMARK(FramePath)->Args({640, 480})->Args({1280, 1024})->Unit(benchmark::kMic
 BENCHMARK(PlainCopy)->Args({640, 480})->Args({1280, 1024})->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  // The main window reads and writes its settings; keep the user's untouched.
-  QTemporaryDir settings;
-  setenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit().constData(), 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -18,10 +18,14 @@ namespace demo {
 // program's exit code (0 when everything it meant to show was shown).
 using DemoFunction = int (*)(const std::string& out_dir, const std::vector<std::string>& arguments);
 
+// Runs before the windows are made, for what they read at start (the
+// environment variables of the source lists, for example).
+using PrepareFunction = void (*)();
+
 // Made at namespace scope in a demo's own file:
 //   const demo::Registration registration("calibrate", &RunCalibrate);
 struct Registration {
-  Registration(const char* name, DemoFunction function);
+  Registration(const char* name, DemoFunction function, PrepareFunction prepare = nullptr);
 };
 
 // Runs the event loop until the condition holds; false on time-out.

@@ -26,8 +26,13 @@
 namespace demo {
 namespace {
 
-std::map<std::string, DemoFunction>& Demos() {
-  static std::map<std::string, DemoFunction> demos;
+struct Demo {
+  DemoFunction run = nullptr;
+  PrepareFunction prepare = nullptr;
+};
+
+std::map<std::string, Demo>& Demos() {
+  static std::map<std::string, Demo> demos;
   return demos;
 }
 
@@ -40,7 +45,9 @@ int Usage() {
 
 }  // namespace
 
-Registration::Registration(const char* name, DemoFunction function) { Demos()[name] = function; }
+Registration::Registration(const char* name, DemoFunction function, PrepareFunction prepare) {
+  Demos()[name] = {function, prepare};
+}
 
 bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   QElapsedTimer clock;
@@ -88,6 +95,8 @@ int main(int argc, char** argv) {
   QTemporaryDir settings;
   setenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit().constData(), 1);
 
+  const demo::Demo& chosen = demo::Demos()[argv[1]];
+  if (chosen.prepare != nullptr) chosen.prepare();
   uEyeimp::Load();
   falcimp::Load();
   int result = 0;
@@ -100,7 +109,7 @@ int main(int argc, char** argv) {
     FoDistortSetup = new TFoDistortSetup;
     FoBlurSetup = new TFoBlurSetup;
     Form1->show();
-    result = demo::Demos()[argv[1]](out_dir, arguments);
+    result = chosen.run(out_dir, arguments);
     delete FoBlurSetup;
     delete FoDistortSetup;
     delete Form2;

@@ -1,13 +1,88 @@
 #include "capture_devices.h"
 
-#include <gst/gst.h>
-
 #include <cstdlib>
 #include <mutex>
 #include <sstream>
 
+#include "capture_source.h"
+
 namespace platform {
 namespace {
+
+// One source of the list and what makes its element.
+struct ListedSource {
+  std::string name;
+  std::string description;      // empty for a monitor device
+  GstDevice* device = nullptr;  // owned reference, monitor devices only
+};
+
+class SourceList {
+ public:
+  SourceList() {
+    AppendMonitorDevices();
+    AppendListedSources();
+  }
+  ~SourceList() {
+    for (const ListedSource& source : sources_)
+      if (source.device != nullptr) gst_object_unref(source.device);
+  }
+  SourceList(const SourceList&) = delete;
+  SourceList& operator=(const SourceList&) = delete;
+
+  const std::vector<ListedSource>& Sources() const { return sources_; }
+
+  static GstElement* MakeElement(const ListedSource& source) {
+    if (source.device != nullptr) return gst_device_create_element(source.device, nullptr);
+    GError* error = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(source.description.c_str(), TRUE, &error);
+    // A line with a mistake gives no bin at all, only the error.
+    if (error != nullptr) g_error_free(error);
+    return bin;
+  }
+
+ private:
+  void AppendMonitorDevices() {
+    GstDeviceMonitor* monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
+    GList* found = gst_device_monitor_get_devices(monitor);
+    for (GList* item = found; item != nullptr; item = item->next) {
+      auto* device = GST_DEVICE(item->data);
+      gchar* name = gst_device_get_display_name(device);
+      sources_.push_back({name != nullptr ? name : "", {}, GST_DEVICE(gst_object_ref(device))});
+      g_free(name);
+    }
+    g_list_free_full(found, gst_object_unref);
+    gst_object_unref(monitor);
+  }
+
+  void AppendListedSources() {
+    const char* listed = std::getenv("STEREO_CAPTURE_SOURCES");
+    if (listed == nullptr) return;
+    for (const std::string& line : SplitSourceList(listed)) sources_.push_back({line, line, nullptr});
+  }
+
+  std::vector<ListedSource> sources_;
+};
+
+bool CanMake(GstElement* element) {
+  if (element == nullptr) return false;
+  gst_object_unref(gst_object_ref_sink(element));
+  return true;
+}
+
+class GStreamerCaptureDevices : public CaptureDeviceSource {
+ public:
+  std::vector<CaptureDevice> Devices() override {
+    std::vector<CaptureDevice> devices;
+    if (!InitGStreamer()) return devices;
+    const SourceList list;
+    for (const ListedSource& source : list.Sources())
+      devices.push_back({source.name, source.description, CanMake(SourceList::MakeElement(source))});
+    return devices;
+  }
+};
+
+}  // namespace
 
 bool InitGStreamer() {
   static std::once_flag once;
@@ -16,49 +91,12 @@ bool InitGStreamer() {
   return ready;
 }
 
-bool CanMake(GstElement* element) {
-  if (element == nullptr) return false;
-  gst_object_unref(gst_object_ref_sink(element));
-  return true;
+GstElement* MakeCaptureSource(std::size_t index) {
+  if (!InitGStreamer()) return nullptr;
+  const SourceList list;
+  if (index >= list.Sources().size()) return nullptr;
+  return SourceList::MakeElement(list.Sources()[index]);
 }
-
-void AppendMonitorDevices(std::vector<CaptureDevice>& devices) {
-  GstDeviceMonitor* monitor = gst_device_monitor_new();
-  gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
-  GList* found = gst_device_monitor_get_devices(monitor);
-  for (GList* item = found; item != nullptr; item = item->next) {
-    auto* device = GST_DEVICE(item->data);
-    gchar* name = gst_device_get_display_name(device);
-    devices.push_back({name != nullptr ? name : "", {}, CanMake(gst_device_create_element(device, nullptr))});
-    g_free(name);
-  }
-  g_list_free_full(found, gst_object_unref);
-  gst_object_unref(monitor);
-}
-
-void AppendListedSources(std::vector<CaptureDevice>& devices) {
-  const char* listed = std::getenv("STEREO_CAPTURE_SOURCES");
-  if (listed == nullptr) return;
-  for (const std::string& line : SplitSourceList(listed)) {
-    GError* error = nullptr;
-    GstElement* bin = gst_parse_bin_from_description(line.c_str(), TRUE, &error);
-    if (error != nullptr) g_error_free(error);
-    devices.push_back({line, line, CanMake(bin)});
-  }
-}
-
-class GStreamerCaptureDevices : public CaptureDeviceSource {
- public:
-  std::vector<CaptureDevice> Devices() override {
-    std::vector<CaptureDevice> devices;
-    if (!InitGStreamer()) return devices;
-    AppendMonitorDevices(devices);
-    AppendListedSources(devices);
-    return devices;
-  }
-};
-
-}  // namespace
 
 std::vector<std::string> SplitSourceList(const std::string& text) {
   std::vector<std::string> lines;

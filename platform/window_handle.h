@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -9,6 +10,9 @@ class MessageTarget {
  public:
   virtual ~MessageTarget() = default;
   virtual void Post(uint32_t message) = 0;
+  // A line for the receiver's log, from a device after its set-up (a source
+  // that stopped by itself). A receiver that keeps no log drops it.
+  virtual void PostLine(const std::string& /*line*/) {}
 };
 
 using WindowHandle = MessageTarget*;
@@ -17,6 +21,13 @@ using WindowHandle = MessageTarget*;
 inline bool PostMessage(WindowHandle window, uint32_t message) {
   if (window == nullptr) return false;
   window->Post(message);
+  return true;
+}
+
+// Posts a log line; false when there is no window.
+inline bool PostLogLine(WindowHandle window, const std::string& line) {
+  if (window == nullptr) return false;
+  window->PostLine(line);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "Video/vidclass/vidclass.h"
+#include "Video/vidclass/vidclass_dshow.h"
 #include "Video/vidclass/vidclass_falcon.h"
 #include "Video/vidclass/vidclass_ueye.h"
 #include "app/Unit1.h"
@@ -38,8 +39,9 @@ size_t ThreadCount() {
 }
 
 TEST(MakeSourceDevice, IdRangesChooseTheKind) {
-  EXPECT_EQ(MakeSourceDevice(1000, nullptr), nullptr);
-  EXPECT_EQ(MakeSourceDevice(1999, nullptr), nullptr);
+  EXPECT_EQ(MakeSourceDevice(999, nullptr), nullptr);
+  EXPECT_NE(dynamic_cast<tVideoDeviceDShow*>(MakeSourceDevice(1000, nullptr).get()), nullptr);
+  EXPECT_NE(dynamic_cast<tVideoDeviceDShow*>(MakeSourceDevice(1999, nullptr).get()), nullptr);
   EXPECT_NE(dynamic_cast<tVideoDeviceFalcon*>(MakeSourceDevice(2000, nullptr).get()), nullptr);
   EXPECT_NE(dynamic_cast<tVideoDeviceuEye*>(MakeSourceDevice(3002, nullptr).get()), nullptr);
 }
@@ -65,15 +67,17 @@ TEST_F(SetUpTest, NoSelectionDoesNothingAtAll) {
   EXPECT_EQ(form().MeLog->toPlainText(), "Memo1");
 }
 
-TEST_F(SetUpTest, CaptureSourceOnEitherSideIsRefusedWithALogLine) {
+TEST_F(SetUpTest, CaptureSourceOpensOnEitherSide) {
   form().ListBox1->setCurrentRow(0);
   form().ListBox2->setCurrentRow(1);
   form().BuInit1->click();
   form().BuInit2->click();
-  EXPECT_EQ(form().Device1, nullptr);
-  EXPECT_EQ(form().Device2, nullptr);
-  EXPECT_EQ(form().MeLog->toPlainText(),
-            "Memo1\nCapture devices are not available yet\nCapture devices are not available yet");
+  ASSERT_NE(form().Device1, nullptr);
+  ASSERT_NE(form().Device2, nullptr);
+  EXPECT_EQ(form().Device1->State, 1);
+  EXPECT_EQ(form().Device2->State, 1);
+  // Panes show the sources' 320 x 240 at half size, side by side.
+  EXPECT_EQ(Form2->PbGraf2->geometry(), QRect(161, 0, 160, 120));
 }
 
 TEST_F(SetUpTest, SameEntryOnBothSidesLeavesTheSecondSideAlone) {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "Video/vidclass/driver_binding.h"
+#include "platform/capture_devices.h"
 #include "platform/dynamic_library.h"
 
 AnnouncementLog& AnnouncementLog::Instance() {
@@ -47,6 +48,17 @@ void RecordingFrameCallback() { AnnouncementLog::Instance().Add("callback"); }
 std::string MessageEntry(uint32_t message) { return "message " + std::to_string(message); }
 
 void RecordingWindow::Post(uint32_t message) { AnnouncementLog::Instance().Add(MessageEntry(message)); }
+
+void RecordingWindow::PostLine(const std::string& line) { AnnouncementLog::Instance().Add(LineEntry(line)); }
+
+std::string LineEntry(const std::string& line) { return "line " + line; }
+
+int32_t CaptureDeviceIndex(const std::string& description) {
+  const auto devices = platform::SystemCaptureDevices()->Devices();
+  for (std::size_t i = 0; i < devices.size(); ++i)
+    if (devices[i].source_description == description) return static_cast<int32_t>(i);
+  return -1;
+}
 
 namespace {
 

@@ -13,7 +13,8 @@
 
 #include "platform/window_handle.h"
 
-// Everything a device announced, in order: "callback" or "message <n>".
+// Everything a device announced, in order: "callback", "message <n>" or
+// "line <text>".
 class AnnouncementLog {
  public:
   static AnnouncementLog& Instance();
@@ -37,9 +38,15 @@ void RecordingFrameCallback();
 class RecordingWindow : public platform::MessageTarget {
  public:
   void Post(uint32_t message) override;
+  void PostLine(const std::string& line) override;
 };
 
 std::string MessageEntry(uint32_t message);
+
+// Index of the source with this description in the system's capture-device
+// list (STEREO_CAPTURE_SOURCES as set now); -1 when it is not listed.
+int32_t CaptureDeviceIndex(const std::string& description);
+std::string LineEntry(const std::string& line);
 
 // The test side of libvideo_fake_driver.so (and its variants).
 class FakeDriver {
