@@ -16,6 +16,7 @@
 #include "Video/vidclass/vidclass_values.h"
 #include "app/Unit2.h"
 #include "app/application.h"
+#include "app/avifiles.h"
 #include "app/inifile.h"
 #include "app/qtimer.h"
 #include "app/ui_Unit1.h"
@@ -125,6 +126,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   connect(ChTrigger, &QCheckBox::toggled, this, Guarded([this] { ChTriggerClick(); }));
   connect(tbFrameRate, &QSlider::valueChanged, this, Guarded([this] { tbFrameRateChange(); }));
   connect(tbExposure, &QSlider::valueChanged, this, Guarded([this] { tbExposureChange(); }));
+  SetUpViewsFilesAndControls();
 
   Form1 = this;
   MainWindow = this;
@@ -136,6 +138,9 @@ TForm1::~TForm1() {
   QCoreApplication::instance()->removeEventFilter(this);
   FormCloseQuery();
   FormDestroy();
+  ReleaseViewBuffers();
+  ReleaseImage(&own_left_);
+  ReleaseImage(&own_right_);
   if (MainWindow == this) MainWindow = nullptr;
   if (Form1 == this) Form1 = nullptr;
 }
@@ -156,6 +161,7 @@ void TForm1::FormCreate() {
 
 void TForm1::FormCloseQuery() {
   BuStopClick();
+  BuCloseWriterClick();
   // The timer must not trigger a source that is being destroyed.
   EndTimer();
   ReleaseSource(1);
