@@ -4,7 +4,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -103,6 +106,20 @@ void ProcessEventsFor(std::chrono::milliseconds duration) {
   QElapsedTimer clock;
   clock.start();
   while (clock.elapsed() < duration.count()) QTest::qWait(2);
+}
+
+void AnswerFileDialog(std::function<QFileDialog*()> dialog, const QString& path) {
+  // Runs inside the dialog's own event loop, once it is shown.
+  QTimer::singleShot(0, [dialog = std::move(dialog), path] {
+    QFileDialog* shown = dialog();
+    if (shown == nullptr || !shown->isVisible()) return;
+    // Typed into the name field: selectFile leaves a focused field alone.
+    auto* name = shown->findChild<QLineEdit*>("fileNameEdit");
+    if (name == nullptr) return;
+    name->setText(path);
+    // As the dialog's button does; accept is a slot, not public API.
+    QMetaObject::invokeMethod(shown, "accept");
+  });
 }
 
 QString TakeShownErrors() { return std::exchange(ShownErrors(), QString()); }
