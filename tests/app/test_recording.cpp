@@ -428,6 +428,26 @@ TEST_F(RigRecording, EveryAnnouncedFrameIsWrittenAndPlaysBackAsRecorded) {
   EXPECT_GT(worst, 30.0);
 }
 
+TEST_F(RigRecording, WriteInThreadRecordsFromTheCaptureThreads) {
+  REQUIRE_CAMERAS();
+  SetUpBothCameras();
+  ASSERT_TRUE(form().Device1 && form().Device2);
+  StartRecording(Path("thread.avi"));
+  form().ChWrite->setChecked(false);
+  form().ChCallback->setChecked(true);
+  ASSERT_TRUE(form().WriteInThread);
+  ProcessEventsFor(1500ms);
+  form().BuCloseWriter->click();
+  EXPECT_FALSE(form().WriteInThread);
+  const QString log = form().MeLog->toPlainText();
+  for (const char* file : {"threadL.avi", "threadR.avi"}) {
+    const long written = FramesClosed(log, Path(file));
+    // 25 frames per second for 1.5 s, with room for a slow start.
+    EXPECT_GE(written, 20) << file;
+    EXPECT_EQ(FfProbe(Path(file)).frames, written) << file;
+  }
+}
+
 // The other half of the signal test: a recording workbench that ends the way
 // the program does on a signal. Runs only when the parent starts it.
 TEST(RecordingChild, RecordsUntilSignalled) {
