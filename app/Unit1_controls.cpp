@@ -55,14 +55,14 @@ void TForm1::tbPixelClockChange() {
 
 void TForm1::tbFrameRateChange() {
   const int position = tbFrameRate->value();
-  // Position 0 is no rate at all: the cameras would take it as their slowest
-  // and the timer would have no period.
+  // Position 0 is no rate at all: a camera would take it as its slowest. The
+  // timer gets no period from it, so it stops triggering.
   if (position > 0) {
     if (Device1) Device1->SetFrameRate(position / 10.0);
     if (Device2) Device2->SetFrameRate(position / 10.0);
   }
   if (Device1) ShowValue(Edit1, Device1->FrameRate);
-  if (QueryTimer && position > 0) QueryTimer->Interval = TimerInterval(position);
+  if (QueryTimer) QueryTimer->Interval = TimerInterval(position);
   if (!Device1) return;
   ValueRange range;
   Device1->GetExposureRange(range);
@@ -136,13 +136,13 @@ void TForm1::SetUpViewsFilesAndControls() {
       {BuReadSingle, &TForm1::BuReadSingleClick},
       {BuCloseReader, &TForm1::BuCloseReaderClick}};
   for (const auto& [button, handler] : buttons)
-    connect(button, &QPushButton::clicked, this, Guarded([this, handler] { (this->*handler)(); }));
+    connect(button, &QPushButton::clicked, this, Guarded([this, method = handler] { (this->*method)(); }));
   connect(ChCallback, &QCheckBox::toggled, this, Guarded([this] { ChCallbackClick(); }));
   const std::pair<QSlider*, void (TForm1::*)()> sliders[] = {{tbPixelClock, &TForm1::tbPixelClockChange},
                                                              {tbBrightness, &TForm1::tbBrightnessChange},
                                                              {tbContrast, &TForm1::tbContrastChange}};
   for (const auto& [slider, handler] : sliders)
-    connect(slider, &QSlider::valueChanged, this, Guarded([this, handler] { (this->*handler)(); }));
+    connect(slider, &QSlider::valueChanged, this, Guarded([this, method = handler] { (this->*method)(); }));
   for (QLineEdit* edit : {EdR1, EdR2, EdG1, EdG2, EdB1, EdB2})
     connect(edit, &QLineEdit::textChanged, this, Guarded([this] { ReadFactors(); }));
   // The texts the form starts with count as well as the ones loaded later.

@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QTimer>
 #include <string>
 
 #include "Video/vidclass/vidclass.h"
@@ -36,13 +35,17 @@ class TPairCounter : public TVidFilter {
 
 // Types the path into the dialog the next click shows and presses its button.
 void ClickWithPath(QPushButton* button, QFileDialog* TForm1::*dialog, const std::string& path) {
-  QTimer::singleShot(0, [dialog, path] {
-    QFileDialog* shown = Form1->*dialog;
-    auto* name = shown != nullptr ? shown->findChild<QLineEdit*>("fileNameEdit") : nullptr;
-    if (name == nullptr) return;
-    name->setText(QString::fromStdString(path));
-    QMetaObject::invokeMethod(shown, "accept");
-  });
+  QMetaObject::invokeMethod(
+      Form1,
+      [dialog, path] {
+        QFileDialog* shown = Form1->*dialog;
+        auto* name = shown != nullptr ? shown->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+        if (name == nullptr) return;
+        name->setText(QString::fromStdString(path));
+        QMetaObject::invokeMethod(shown, "accept");
+      },
+      // Queued: it runs inside the dialog's own event loop, once shown.
+      Qt::QueuedConnection);
   button->click();
 }
 

@@ -7,7 +7,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
-#include <QTimer>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -109,17 +108,20 @@ void ProcessEventsFor(std::chrono::milliseconds duration) {
 }
 
 void AnswerFileDialog(std::function<QFileDialog*()> dialog, const QString& path) {
-  // Runs inside the dialog's own event loop, once it is shown.
-  QTimer::singleShot(0, [dialog = std::move(dialog), path] {
-    QFileDialog* shown = dialog();
-    if (shown == nullptr || !shown->isVisible()) return;
-    // Typed into the name field: selectFile leaves a focused field alone.
-    auto* name = shown->findChild<QLineEdit*>("fileNameEdit");
-    if (name == nullptr) return;
-    name->setText(path);
-    // As the dialog's button does; accept is a slot, not public API.
-    QMetaObject::invokeMethod(shown, "accept");
-  });
+  // Queued: it runs inside the dialog's own event loop, once it is shown.
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [dialog = std::move(dialog), path] {
+        QFileDialog* shown = dialog();
+        if (shown == nullptr || !shown->isVisible()) return;
+        // Typed into the name field: selectFile leaves a focused field alone.
+        auto* name = shown->findChild<QLineEdit*>("fileNameEdit");
+        if (name == nullptr) return;
+        name->setText(path);
+        // As the dialog's button does; accept is a slot, not public API.
+        QMetaObject::invokeMethod(shown, "accept");
+      },
+      Qt::QueuedConnection);
 }
 
 QString TakeShownErrors() { return std::exchange(ShownErrors(), QString()); }
