@@ -66,9 +66,12 @@ bool TForm1::OpenWriters(const std::string& chosen) {
     if (device == nullptr) continue;
     // Each file takes its own source's format: the library writes frames
     // of another size as nothing at all.
-    const int channels = device->Image != nullptr ? device->Image->nChannels : device->Channels;
+    const IplImage* image = device->Image;
+    const int width = image != nullptr ? image->width : device->Width;
+    const int height = image != nullptr ? image->height : device->Height;
+    const int channels = image != nullptr ? image->nChannels : device->Channels;
     auto writer = std::make_unique<TAviWriter>();
-    if (!writer->Open(*sides[i].second, codec, fps, device->Width, device->Height, channels)) {
+    if (!writer->Open(*sides[i].second, codec, fps, width, height, channels)) {
       AppendLog("File " + *sides[i].second + " can not be written with codec \"" + CodecText(codec) + "\"");
       return false;
     }
@@ -174,6 +177,8 @@ void TForm1::ReadSide(int side) {
 void TForm1::BuReadSingleClick() {
   ReadSide(1);
   ReadSide(2);
+  // Both files ended or none open: there is no pair to process.
+  if (CurrentLeft == nullptr && CurrentRight == nullptr) return;
   if (Form2 != nullptr && CurrentLeft != nullptr && CurrentLeft->width != Form2->PbGraf1->width()) {
     SizePane(Form2->PbGraf1, CurrentLeft->width, CurrentLeft->nChannels, 0, CurrentLeft->height);
     if (CurrentRight != nullptr) {
