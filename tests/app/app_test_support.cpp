@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 #include <fstream>
@@ -128,6 +130,16 @@ QString TakeShownErrors() { return std::exchange(ShownErrors(), QString()); }
 
 void RecordShownErrors() {
   SetErrorReporter([](const QString& message) { ShownErrors() += message + '\n'; });
+}
+
+bool SetUpSimulatedPair(TForm1& form) {
+  for (auto [list, id] : {std::pair{form.ListBox1, 3001}, std::pair{form.ListBox2, 3002}}) {
+    for (int row = 0; row < list->count(); ++row) {
+      if (list->item(row)->data(Qt::UserRole).toInt() == id) list->setCurrentRow(row);
+    }
+  }
+  form.BuInitBoth->click();
+  return form.Device1 && form.Device2;
 }
 
 bool CamerasAvailable() { return uEyeimp::Loaded(); }

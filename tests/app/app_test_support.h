@@ -73,6 +73,10 @@ QString TakeShownErrors();
 // Puts back the recorder that TakeShownErrors reads, after a test replaced it.
 void RecordShownErrors();
 
+// Picks the first two simulated cameras in the window's lists and presses the
+// "Init" below both; true when both opened.
+bool SetUpSimulatedPair(TForm1& form);
+
 // True when the stand-in camera driver loaded, so real devices can be opened.
 bool CamerasAvailable();
 

