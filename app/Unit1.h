@@ -53,8 +53,8 @@ int SelectedRow(const QListWidget* list);
 // full gives what its valid beginning gives, 0 when none.
 float ParseFactor(const std::string& text);
 
-// A slider range as the original controls take it: a minimum above the
-// maximum, or a maximum below the minimum, is refused, each on its own.
+// Sets a slider's range, refusing a minimum above its maximum or a maximum
+// below its minimum, each on its own (Qt would move the other end instead).
 void SetSliderRange(QSlider* slider, int minimum, int maximum);
 
 // The device object for a source-list id, not yet initialised; null for a
@@ -155,6 +155,7 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // Guarded by writer_mutex_: capture threads write through them.
   std::unique_ptr<TAviWriter> WriterLeft;
   std::unique_ptr<TAviWriter> WriterRight;
+
   std::unique_ptr<TAviReader> ReaderLeft;
   std::unique_ptr<TAviReader> ReaderRight;
   IplImage* ViewGreyLeft = nullptr;
@@ -256,7 +257,7 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // Around the writers and WriteInThread: a capture thread never writes to a
   // writer that is being finished or replaced.
   std::mutex writer_mutex_;
-  // Frames read from a file that did not fit the current image.
+  // Images of frames read from a file that did not fit the current image.
   IplImage* own_left_ = nullptr;
   IplImage* own_right_ = nullptr;
   // Held by the timer thread while it triggers and by this thread while it
