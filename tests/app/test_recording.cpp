@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -126,55 +127,6 @@ class RecordingTest : public ::testing::Test {
   std::vector<cv::Mat> right_;
 };
 
-struct RoundTripCase {
-  const char* name;
-  const char* fourcc;
-  const char* codec_written;
-  int right_channels;
-  int right_width;
-};
-
-class RoundTrip : public RecordingTest, public ::testing::WithParamInterface<RoundTripCase> {};
-
-TEST_P(RoundTrip, FilesHoldTheFramesAtTheRateAndPlayBackAsWritten) {
-  const RoundTripCase& c = GetParam();
-  OpenSources(c.right_channels, c.right_width);
-  form().EdFourcc->setText(c.fourcc);
-  form().tbFrameRate->setValue(75);
-  OpenWriters(Path("run"));
-  ASSERT_TRUE(form().ChWrite->isEnabled()) << Log().toStdString();
-  constexpr int kFrames = 6;
-  for (int k = 0; k < kFrames; ++k) PaintAndWrite(k);
-  form().BuCloseWriter->click();
-  for (const char* file : {"runL.avi", "runR.avi"}) {
-    const Probe probe = FfProbe(Path(file));
-    EXPECT_EQ(probe.codec, c.codec_written) << file;
-    EXPECT_EQ(probe.rate, "8/1") << file;
-    EXPECT_EQ(probe.frames, kFrames) << file;
-  }
-
-  OpenReaders(Path("runR.avi"));
-  for (int k = 0; k < kFrames; ++k) {
-    form().BuReadSingle->click();
-    ASSERT_NE(form().CurrentLeft, nullptr);
-    ASSERT_NE(form().CurrentRight, nullptr);
-    EXPECT_GT(Psnr(form().CurrentLeft, left_[k]), 30.0) << "left frame " << k;
-    EXPECT_GT(Psnr(form().CurrentRight, right_[k]), 30.0) << "right frame " << k;
-  }
-  form().BuReadSingle->click();
-  form().BuReadSingle->click();
-  EXPECT_EQ(form().CurrentLeft, nullptr);
-  EXPECT_EQ(form().CurrentRight, nullptr);
-  EXPECT_EQ(Log().count("has no more frames"), 2);
-}
-
-INSTANTIATE_TEST_SUITE_P(Codecs, RoundTrip,
-                         ::testing::Values(RoundTripCase{"Xvid", "XVID", "XVID", 3, 64},
-                                           RoundTripCase{"Mjpg", "MJPG", "MJPG", 3, 64},
-                                           RoundTripCase{"Blanks", "    ", "FMP4", 3, 64},
-                                           RoundTripCase{"XvidRightGreyAndSmaller", "XVID", "XVID", 1, 32}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 TEST_F(RecordingTest, WriterThatCannotOpenIsLoggedWithFileAndCodecAndLeavesWritingOff) {
   OpenSources();
   for (auto [fourcc, folder] : {std::pair{"ZZZZ", ""}, {"XVID", "missing/"}}) {
@@ -194,8 +146,10 @@ TEST_F(RecordingTest, WithoutAnySourceNothingIsOpened) {
   EXPECT_FALSE(form().ChWrite->isEnabled());
 }
 
+// Each file has its own source's format: a smaller grey right source too.
 TEST_F(RecordingTest, EveryOpenWriterIsFinishedWhateverBecameOfItsSource) {
-  OpenSources();
+  OpenSources(1, 32);
+  form().EdFourcc->setText("    ");
   OpenWriters(Path("first.avi"));
   PaintAndWrite(0);
   PaintAndWrite(1);
@@ -205,8 +159,11 @@ TEST_F(RecordingTest, EveryOpenWriterIsFinishedWhateverBecameOfItsSource) {
   form().Device2.reset();
   PaintAndWrite(3);
   form().BuCloseWriter->click();
-  EXPECT_EQ(FfProbe(Path("firstL.avi")).frames, 2);
-  EXPECT_EQ(FfProbe(Path("firstR.avi")).frames, 2);
+  const Probe first[] = {FfProbe(Path("firstL.avi")), FfProbe(Path("firstR.avi"))};
+  for (const Probe& probe : first) {
+    EXPECT_EQ(probe.codec, "FMP4");
+    EXPECT_EQ(probe.frames, 2);
+  }
   EXPECT_EQ(FfProbe(Path("secondL.avi")).frames, 2);
   EXPECT_EQ(FfProbe(Path("secondR.avi")).frames, 1);
   EXPECT_FALSE(form().ChWrite->isEnabled());
@@ -237,49 +194,44 @@ TEST_F(RecordingTest, Regression_FrameOfAnotherFormatNeverLandsInADevicesImage) 
 // a side whose file is intact still plays all of it.
 enum class Damage { Truncated, Empty, ByteFlipped, LeftOnly, RightOnly };
 
-class DamagedFiles : public RecordingTest, public ::testing::WithParamInterface<Damage> {};
-
-std::string DamageName(const ::testing::TestParamInfo<Damage>& info) {
-  const char* names[] = {"Truncated", "Empty", "ByteFlipped", "LeftOnly", "RightOnly"};
-  return names[static_cast<int>(info.param)];
-}
-
-void Damage_(const std::string& file, Damage damage) {
+void Spoil(const std::string& file, Damage damage) {
   if (!std::filesystem::exists(file)) return;
   const auto size = std::filesystem::file_size(file);
-  if (damage == Damage::Truncated) std::filesystem::resize_file(file, size / 2);
-  if (damage == Damage::Empty) std::filesystem::resize_file(file, 0);
-  if (damage == Damage::ByteFlipped) {
-    std::fstream stream(file, std::ios::in | std::ios::out | std::ios::binary);
-    for (auto at = size / 8; at < size; at += 97) {
-      stream.seekg(static_cast<std::streamoff>(at));
-      const int byte = stream.get();
-      stream.seekp(static_cast<std::streamoff>(at));
-      stream.put(static_cast<char>(byte ^ 0xA5));
-    }
+  if (damage == Damage::Truncated || damage == Damage::Empty)
+    std::filesystem::resize_file(file, damage == Damage::Empty ? 0 : size / 2);
+  std::fstream stream(file, std::ios::in | std::ios::out | std::ios::binary);
+  for (auto at = size / 8; damage == Damage::ByteFlipped && at < size; at += 97) {
+    stream.seekg(static_cast<std::streamoff>(at));
+    const int byte = stream.get();
+    stream.seekp(static_cast<std::streamoff>(at));
+    stream.put(static_cast<char>(byte ^ 0xA5));
   }
 }
 
+std::string DamageName(const ::testing::TestParamInfo<Damage>& info) {
+  return std::array{"Truncated", "Empty", "ByteFlipped", "LeftOnly",
+                    "RightOnly"}[static_cast<int>(info.param)];
+}
+
+class DamagedFiles : public RecordingTest, public ::testing::WithParamInterface<Damage> {};
+
 TEST_P(DamagedFiles, NeverCrashTheReader) {
   constexpr int kFrames = 8;
+  const Damage damage = GetParam();
   OpenSources();
   OpenWriters(Path("run.avi"));
   for (int k = 0; k < kFrames; ++k) PaintAndWrite(k);
   form().BuCloseWriter->click();
-  const Damage damage = GetParam();
   if (damage == Damage::LeftOnly) std::filesystem::remove(Path("runR.avi"));
   if (damage == Damage::RightOnly) std::filesystem::remove(Path("runL.avi"));
-  Damage_(Path("runL.avi"), damage);
+  Spoil(Path("runL.avi"), damage);
   OpenReaders(Path(damage == Damage::RightOnly ? "runR.avi" : "runL.avi"));
   const auto [left, right] = ReadToEnd(kFrames + 4);
-  EXPECT_LE(left, kFrames);
+  EXPECT_EQ(left, damage == Damage::LeftOnly ? kFrames : std::min(left, kFrames));
   EXPECT_EQ(right, damage == Damage::LeftOnly ? 0 : kFrames);
-  if (damage == Damage::LeftOnly) {
-    EXPECT_EQ(left, kFrames);
-  }
-  if (damage == Damage::Empty || damage == Damage::RightOnly) {
-    EXPECT_TRUE(Log().contains("can not be read"));
-  }
+  // A missing or empty file is named; a damaged one may open or not.
+  const bool unreadable = damage == Damage::Empty || damage == Damage::RightOnly;
+  EXPECT_TRUE(!unreadable || Log().contains("can not be read"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DamagedFiles,
@@ -334,6 +286,8 @@ TEST_F(RigRecording, EveryAnnouncedFrameIsWrittenAndPlaysBackAsRecorded) {
   }
   EXPECT_EQ(read[0], probes[0].frames);
   EXPECT_EQ(read[1], probes[1].frames);
+  // Each file's end is logged once, however often it is read past.
+  EXPECT_EQ(Log().count("has no more frames"), 2);
 }
 
 TEST_F(RigRecording, WriteInThreadRecordsFromTheCaptureThreads) {
