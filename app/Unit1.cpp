@@ -16,6 +16,7 @@
 #include "Video/vidclass/vidclass_values.h"
 #include "app/Unit2.h"
 #include "app/application.h"
+#include "app/avifiles.h"
 #include "app/every_step.h"
 #include "app/inifile.h"
 #include "app/qtimer.h"
@@ -136,6 +137,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   connect(tbFrameRate, &QSlider::valueChanged, this, Guarded([this] { tbFrameRateChange(); }));
   connect(tbExposure, &QSlider::valueChanged, this, Guarded([this] { tbExposureChange(); }));
   ConnectFilterEditor();
+  SetUpViewsFilesAndControls();
 
   Form1 = this;
   MainWindow = this;
@@ -147,6 +149,9 @@ TForm1::~TForm1() {
   QCoreApplication::instance()->removeEventFilter(this);
   FormCloseQuery();
   FormDestroy();
+  ReleaseViewBuffers();
+  ReleaseImage(&own_left_);
+  ReleaseImage(&own_right_);
   // The filters take their dialogs with them while the application runs.
   FilterList.clear();
   if (MainWindow == this) MainWindow = nullptr;
@@ -172,8 +177,8 @@ void TForm1::FormCloseQuery() {
   // the timer still end, and the settings are still written afterwards.
   try {
     // The timer must not trigger a source that is being destroyed.
-    RunEveryStep({[this] { BuStopClick(); }, [this] { EndTimer(); }, [this] { ReleaseSource(1); },
-                  [this] { ReleaseSource(2); }});
+    RunEveryStep({[this] { BuStopClick(); }, [this] { BuCloseWriterClick(); }, [this] { EndTimer(); },
+                  [this] { ReleaseSource(1); }, [this] { ReleaseSource(2); }});
   } catch (...) {
     ShowCurrentException();
   }

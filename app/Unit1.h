@@ -14,6 +14,7 @@
 #include "platform/window_handle.h"
 
 class QCheckBox;
+class QFileDialog;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -22,6 +23,8 @@ class QSlider;
 class QStatusBar;
 class TDragPanel;
 class TFilterListBox;
+class TAviReader;
+class TAviWriter;
 class TIniFile;
 class TPane;
 class TQueryTimer;
@@ -46,6 +49,15 @@ std::string PrepareSettingsPath(const std::string& folder);
 // Row of a source list's selected entry, or -1. The current row alone does
 // not count: a list that gets focus has a current row without any selection.
 int SelectedRow(const QListWidget* list);
+
+// A weight text read as a decimal number with "." whatever the locale: blanks,
+// a sign, digits with a fraction, an exponent. A text that is not a number in
+// full gives what its valid beginning gives, 0 when none.
+float ParseFactor(const std::string& text);
+
+// Sets a slider's range, refusing a minimum above its maximum or a maximum
+// below its minimum, each on its own (Qt would move the other end instead).
+void SetSliderRange(QSlider* slider, int minimum, int maximum);
 
 // The device object for a source-list id, not yet initialised; null for an
 // id below every kind's range.
@@ -131,6 +143,71 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   bool WriteInThread = false;
   std::unique_ptr<tVideoDevEnum> DeviceEnum;
 
+  // --- Views, AVI pair files and camera controls ---
+  QSlider* tbPixelClock;
+  QSlider* tbBrightness;
+  QSlider* tbContrast;
+  QLineEdit* Edit1;
+  QLineEdit* Edit2;
+  QLineEdit* Edit3;
+  QLineEdit* Edit4;
+  QLineEdit* Edit5;
+  QPushButton* Button2;
+  QPushButton* Button5;
+  QPushButton* BuDiff;
+  QPushButton* BuAnal;
+  QPushButton* Button7;
+  QPushButton* Button3;
+  QPushButton* BuCloseWriter;
+  QCheckBox* ChCallback;
+  QPushButton* BuOpenReader;
+  QPushButton* BuReadSingle;
+  QPushButton* BuCloseReader;
+  // Made when first shown.
+  QFileDialog* SaveDialog1 = nullptr;
+  QFileDialog* OpenDialog1 = nullptr;
+
+  // Guarded by writer_mutex_: capture threads write through them.
+  std::unique_ptr<TAviWriter> WriterLeft;
+  std::unique_ptr<TAviWriter> WriterRight;
+
+  std::unique_ptr<TAviReader> ReaderLeft;
+  std::unique_ptr<TAviReader> ReaderRight;
+  IplImage* ViewGreyLeft = nullptr;
+  IplImage* ViewGreyRight = nullptr;
+  IplImage* ViewColourRight = nullptr;
+  IplImage* ViewColourLeft = nullptr;
+  float R1 = 0.0F;
+  float G1 = 0.0F;
+  float B1 = 0.0F;
+  float R2 = 0.0F;
+  float G2 = 0.0F;
+  float B2 = 0.0F;
+
+  void PrepareViewBuffers(const IplImage* frame);
+  void ShowDifference();
+  void ShowAnaglyph();
+  void ReadFactors();
+  void BuDiffClick() { ShowDifference(); }
+  void BuAnalClick() { ShowAnaglyph(); }
+
+  void Button7Click();
+  void Button3Click();
+  void BuCloseWriterClick();
+  void ChCallbackClick();
+  void BuOpenReaderClick();
+  void BuReadSingleClick();
+  void BuCloseReaderClick();
+  // Frame callbacks of the two sources, on their capture threads.
+  static void WriteFrameLeft();
+  static void WriteFrameRight();
+
+  void tbPixelClockChange();
+  void tbBrightnessChange();
+  void tbContrastChange();
+  void Button2Click();
+  // --- end of views, files and controls ---
+
   // Event handlers.
   void BuInit1Click();
   void BuInit2Click();
@@ -187,7 +264,24 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void ReplaceLog(const std::vector<std::string>& lines);
   void ConnectFilterEditor();
 
+  void SetUpViewsFilesAndControls();
+  // Writes the side's frame when it has an open writer; the caller holds
+  // writer_mutex_.
+  void WriteSourceFrame(int side);
+  static void WriteFrameInThread(int side);
+  // The hook's write of an announced frame while "Write File" is checked.
+  void WriteAnnouncedFrame(int side);
+  bool OpenWriters(const std::string& chosen);
+  void ReadSide(int side);
+  void ReleaseViewBuffers();
+
   std::unique_ptr<Ui::TForm1> ui_;
+  // Around the writers and WriteInThread: a capture thread never writes to a
+  // writer that is being finished or replaced.
+  std::mutex writer_mutex_;
+  // Images of frames read from a file that did not fit the current image.
+  IplImage* own_left_ = nullptr;
+  IplImage* own_right_ = nullptr;
   // Held by the timer thread while it triggers and by this thread while it
   // replaces a source, so a trigger never reaches a device being destroyed.
   std::mutex source_mutex_;

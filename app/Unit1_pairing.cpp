@@ -34,9 +34,11 @@ bool TForm1::ApplicationEvents1Message(QEvent* event) {
   bool handled = false;
   const auto message = static_cast<uint32_t>(event->type());
   if (message == kFirstSourceMessage && Device1) {
+    WriteAnnouncedFrame(1);
     Arrived1 = true;
     handled = true;
   } else if (message == kSecondSourceMessage && Device2) {
+    WriteAnnouncedFrame(2);
     Arrived2 = true;
     handled = true;
   }
@@ -60,6 +62,8 @@ void TForm1::HandlePair(IplImage* left, IplImage* right) {
   const bool display = ChDisplay->isChecked();
   if (display && !ChAnal->isChecked() && left != nullptr) DrawImage(ProcessedLeft, Form2->PbGraf1);
   if (display && !ChDiff->isChecked() && right != nullptr) DrawImage(ProcessedRight, Form2->PbGraf2);
+  if (ChDiff->isChecked()) ShowDifference();
+  if (ChAnal->isChecked()) ShowAnaglyph();
 }
 
 void TForm1::RunFilterChain(IplImage* left, IplImage* right) {
@@ -138,17 +142,4 @@ void TForm1::ChTriggerClick() {
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   BuStartClick();
   EndTimer();
-}
-
-void TForm1::tbFrameRateChange() {
-  const int position = tbFrameRate->value();
-  if (Device1) Device1->SetFrameRate(position / 10.0);
-  if (Device2) Device2->SetFrameRate(position / 10.0);
-  if (QueryTimer) QueryTimer->Interval = TimerInterval(position);
-}
-
-void TForm1::tbExposureChange() {
-  const int position = tbExposure->value();
-  if (Device1) Device1->SetExposure(position);
-  if (Device2) Device2->SetExposure(position);
 }

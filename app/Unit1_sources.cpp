@@ -40,6 +40,7 @@ bool TForm1::SetUpSource(int side) {
     device.Height = 480;
     device.Channels = 3;
   }
+  device.FrameCallback = side == 1 ? &TForm1::WriteFrameLeft : &TForm1::WriteFrameRight;
   device.Init(side == 1 ? kFirstSourceMessage : kSecondSourceMessage);
   ReplaceLog(device.Log);
   if (Form2 != nullptr) {
@@ -85,4 +86,5 @@ void TForm1::BuInitBothClick() {
   BuInit2Click();
   tbFrameRateChange();
   BuStartClick();
+  PrepareViewBuffers(Device1 ? Device1->Image : Device2 ? Device2->Image : nullptr);
 }

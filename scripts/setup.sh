@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format clang-tidy
   xvfb xauth x11-apps
+  ffmpeg
 )
 
 missing=()

@@ -4,6 +4,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 #include <fstream>
@@ -105,10 +109,37 @@ void ProcessEventsFor(std::chrono::milliseconds duration) {
   while (clock.elapsed() < duration.count()) QTest::qWait(2);
 }
 
+void AnswerFileDialog(std::function<QFileDialog*()> dialog, const QString& path) {
+  // Queued: it runs inside the dialog's own event loop, once it is shown.
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [dialog = std::move(dialog), path] {
+        QFileDialog* shown = dialog();
+        if (shown == nullptr || !shown->isVisible()) return;
+        // Typed into the name field: selectFile leaves a focused field alone.
+        auto* name = shown->findChild<QLineEdit*>("fileNameEdit");
+        if (name == nullptr) return;
+        name->setText(path);
+        // As the dialog's button does; accept is a slot, not public API.
+        QMetaObject::invokeMethod(shown, "accept");
+      },
+      Qt::QueuedConnection);
+}
+
 QString TakeShownErrors() { return std::exchange(ShownErrors(), QString()); }
 
 void RecordShownErrors() {
   SetErrorReporter([](const QString& message) { ShownErrors() += message + '\n'; });
+}
+
+bool SetUpSimulatedPair(TForm1& form) {
+  for (auto [list, id] : {std::pair{form.ListBox1, 3001}, std::pair{form.ListBox2, 3002}}) {
+    for (int row = 0; row < list->count(); ++row) {
+      if (list->item(row)->data(Qt::UserRole).toInt() == id) list->setCurrentRow(row);
+    }
+  }
+  form.BuInitBoth->click();
+  return form.Device1 && form.Device2;
 }
 
 bool CamerasAvailable() { return uEyeimp::Loaded(); }

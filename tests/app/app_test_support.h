@@ -61,10 +61,21 @@ bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::mil
 // Runs the event loop for this long.
 void ProcessEventsFor(std::chrono::milliseconds duration);
 
+class QFileDialog;
+
+// Answers the next file dialog that the window shows with this path, as an
+// operator typing it and pressing the dialog's button would; dialog gives
+// the dialog once it has been made.
+void AnswerFileDialog(std::function<QFileDialog*()> dialog, const QString& path);
+
 // Messages shown to the operator since the last call, one per line.
 QString TakeShownErrors();
 // Puts back the recorder that TakeShownErrors reads, after a test replaced it.
 void RecordShownErrors();
+
+// Picks the first two simulated cameras in the window's lists and presses the
+// "Init" below both; true when both opened.
+bool SetUpSimulatedPair(TForm1& form);
 
 // True when the stand-in camera driver loaded, so real devices can be opened.
 bool CamerasAvailable();

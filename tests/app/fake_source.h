@@ -28,7 +28,11 @@ class FakeSource : public tVideoDevice {
     LastResult = trigger_result_;
   }
   void SetTriggerMode(bool on) override { trigger_mode = on; }
-  void SetFrameRate(double fps) override { frame_rate = fps; }
+  // Kept as a camera keeps the rate in effect, for the read-back.
+  void SetFrameRate(double fps) override {
+    frame_rate = fps;
+    FrameRate = fps;
+  }
 
   std::atomic<int> starts{0};
   std::atomic<int> stops{0};
