@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "demos/rig_operator.h"
+
 class QWidget;
 
 namespace demo {
@@ -28,10 +30,8 @@ struct Registration {
   Registration(const char* name, DemoFunction function, PrepareFunction prepare = nullptr);
 };
 
-// Runs the event loop until the condition holds; false on time-out.
-bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
-// Runs the event loop for this long.
-void ProcessEventsFor(std::chrono::milliseconds duration);
+using rig_operator::ProcessEventsFor;
+using rig_operator::ProcessEventsUntil;
 
 // Saves a picture of the widget as drawn now (PNG); false when it could not
 // be written.

@@ -2,10 +2,8 @@
 // offscreen, on a settings folder of its own, and leaves its results in OUT.
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QPixmap>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QWidget>
 #include <cstdio>
 #include <cstdlib>
@@ -47,22 +45,6 @@ int Usage() {
 
 Registration::Registration(const char* name, DemoFunction function, PrepareFunction prepare) {
   Demos()[name] = {function, prepare};
-}
-
-bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition()) {
-    if (clock.elapsed() > timeout.count()) return false;
-    QTest::qWait(2);
-  }
-  return true;
-}
-
-void ProcessEventsFor(std::chrono::milliseconds duration) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < duration.count()) QTest::qWait(2);
 }
 
 bool SaveWidget(QWidget* widget, const std::string& file) {

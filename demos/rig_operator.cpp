@@ -29,7 +29,14 @@ bool SelectDevice(QListWidget* list, int id) {
   return false;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+template <class Function>
+Function Lookup(void* library, const char* name) {
+  return library == nullptr ? nullptr : reinterpret_cast<Function>(platform::GetProcAddress(library, name));
+}
+
+}  // namespace
+
+bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   QElapsedTimer clock;
   clock.start();
   while (!condition()) {
@@ -39,12 +46,11 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return true;
 }
 
-template <class Function>
-Function Lookup(void* library, const char* name) {
-  return library == nullptr ? nullptr : reinterpret_cast<Function>(platform::GetProcAddress(library, name));
+void ProcessEventsFor(std::chrono::milliseconds duration) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < duration.count()) QTest::qWait(2);
 }
-
-}  // namespace
 
 bool SetUpBothCameras(TForm1& form) {
   if (!SelectDevice(form.ListBox1, kUEyeDeviceIdBase + 1) ||
@@ -82,7 +88,8 @@ TFoDistortSetup* DialogOf(TDistortFilter& filter) { return dynamic_cast<TFoDisto
 
 bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeout) {
   dialog.StatusBar1->clearMessage();
-  const bool searched = WaitUntil([&] { return !dialog.StatusBar1->currentMessage().isEmpty(); }, timeout);
+  const bool searched =
+      ProcessEventsUntil([&] { return !dialog.StatusBar1->currentMessage().isEmpty(); }, timeout);
   return searched && dialog.StatusBar1->currentMessage() == "Found 48 48";
 }
 

@@ -5,6 +5,7 @@
 // tests, so both show the same workflow.
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "drivers/sim_driver_api.h"
@@ -17,6 +18,11 @@ class TForm1;
 namespace rig_operator {
 
 class SimulatedRig;
+
+// Runs the event loop until the condition holds; false on time-out.
+bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+// Runs the event loop for this long.
+void ProcessEventsFor(std::chrono::milliseconds duration);
 
 // Picks the first and second simulated camera in the two lists and presses
 // "Init" below both; false when they did not open.

@@ -18,6 +18,7 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/application.h"
+#include "demos/rig_operator.h"
 
 namespace {
 
@@ -94,20 +95,10 @@ Windows::~Windows() {
 }
 
 bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition()) {
-    if (clock.elapsed() > timeout.count()) return false;
-    QTest::qWait(2);
-  }
-  return true;
+  return rig_operator::ProcessEventsUntil(condition, timeout);
 }
 
-void ProcessEventsFor(std::chrono::milliseconds duration) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < duration.count()) QTest::qWait(2);
-}
+void ProcessEventsFor(std::chrono::milliseconds duration) { rig_operator::ProcessEventsFor(duration); }
 
 void AnswerFileDialog(std::function<QFileDialog*()> dialog, const QString& path) {
   // Queued: it runs inside the dialog's own event loop, once it is shown.
