@@ -62,23 +62,10 @@ TDistortFilter::TDistortFilter(CreateKey key) : TVidFilter(key) {
   Calibration.SetCameraCount(2);
   if (dialog_) Calibration.LogMemo = &dialog_->Memo();
   SetMode(kPassWithoutChange);
-  for (const bool left : {true, false}) {
-    const auto field = [left](TDistortField left_field) {
-      return static_cast<TDistortField>(static_cast<int>(left_field) + (left ? 0 : 8));
-    };
-    SetField(field(TDistortField::Lcx), 0);
-    SetField(field(TDistortField::Lfx), 1);
-    SetField(field(TDistortField::Lcy), 0);
-    SetField(field(TDistortField::Lfy), 1);
-    for (const TDistortField coefficient :
-         {TDistortField::Lk1, TDistortField::Lp1, TDistortField::Lk2, TDistortField::Lp2}) {
-      SetField(field(coefficient), 0);
-    }
-  }
-  // Warp starts as the identity, and the dialog shows what is in force.
-  for (int row = 0; row < 3; ++row) {
-    for (int column = 0; column < 3; ++column) SetF(row, column, row == column ? 1.0f : 0.0f);
-  }
+  // The identity model, and Warp the identity too, shown as in force.
+  SetCameraModel(true, cv::Matx33d::eye(), cv::Vec4d::all(0));
+  SetCameraModel(false, cv::Matx33d::eye(), cv::Vec4d::all(0));
+  SetWarp(cv::Matx33d::eye());
 }
 
 TDistortFilter::~TDistortFilter() {
