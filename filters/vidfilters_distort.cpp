@@ -165,6 +165,9 @@ void TDistortFilter::StereoCalibrate() {
     return;
   }
   for (const std::string& line : StereoReport(*result)) Log(line);
+  // The warp assumes the left image undistorted with the pair's own left
+  // model, so both models in force are the pair's.
+  SetCameraModel(true, result->K1, result->D1);
   SetCameraModel(false, result->K2, result->D2);
   SetWarp(result->Warp);
   StereoResult = std::move(result);

@@ -74,8 +74,8 @@ class TDistortFilter : public TVidFilter {
   // The board's inner corners across and down; another size drops the views.
   void SetBoardSize(int width, int height);
   void SetSubPixel(bool on);
-  // Calibrates the pair together, reports its figures and takes over the
-  // right camera's model and the warp that lines up the rows.
+  // Calibrates the pair together, reports its figures and takes over both
+  // camera models and the warp that lines up the rows.
   void StereoCalibrate();
   // The camera models and Warp in force, with the last stereo calibration,
   // to a calibration file and back; false when refused (a line in the log).
