@@ -193,13 +193,9 @@ void iplGrayToColor(const IplImage* src, IplImage* dst, float fractR, float frac
   if (src == nullptr || src->nChannels != 1)
     throw std::invalid_argument("iplGrayToColor: grey input expected");
   RequireSize("iplGrayToColor", src, dst, 3);
-  const cv::Mat grey = View(src);
   cv::Mat target = View(dst);
-  cv::Mat planes[3];
-  grey.convertTo(planes[0], CV_8U, fractB);
-  grey.convertTo(planes[1], CV_8U, fractG);
-  grey.convertTo(planes[2], CV_8U, fractR);
-  cv::merge(planes, 3, target);
+  // One pass into the image itself: no planes made per frame.
+  cv::transform(View(src), target, cv::Matx31f(fractB, fractG, fractR));
 }
 
 void iplAdd(const IplImage* a, const IplImage* b, IplImage* dst) {
