@@ -7,6 +7,8 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "filters/board_outline.h"
+
 namespace {
 
 // Views of a store as the calibration functions take them, without copying.
@@ -85,13 +87,22 @@ void TCalibrationFilter::FindCorners() {
                                                  cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK);
     camera.CornerCount = found ? CornersPerView() : static_cast<int>(camera.Corners.size());
     if (found && SubPixel) Refine(image, camera.Corners);
+    camera.PartOfLargerBoard = found && BoardExtendsBeyond(image, camera.Corners, pattern);
     if (camera.CornerCount > 0) cv::drawChessboardCorners(image, pattern, camera.Corners, found);
   }
 }
 
 void TCalibrationFilter::PushView() {
   bool complete = !Cameras.empty();
-  for (const Camera& camera : Cameras) complete = complete && camera.CornerCount == CornersPerView();
+  bool part = false;
+  for (const Camera& camera : Cameras) {
+    complete = complete && camera.CornerCount == CornersPerView();
+    part = part || camera.PartOfLargerBoard;
+  }
+  if (complete && part) {
+    Log(FormatLine("Push: the board has more corners than %d x %d; set its size", BoardWidth, BoardHeight));
+    complete = false;
+  }
   const bool room = !Cameras.empty() && Cameras[0].ViewCount < MaxViews;
   if (complete && room) {
     for (Camera& camera : Cameras) {

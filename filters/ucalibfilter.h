@@ -22,6 +22,9 @@ class TCalibrationFilter {
     // Corners of the last search and how many it found.
     std::vector<cv::Point2f> Corners;
     int CornerCount = 0;
+    // The board found goes on beyond its corners: it has more than the
+    // size set, and the view is not taken.
+    bool PartOfLargerBoard = false;
     // Collected views, view v at points v * corners-per-view onwards.
     std::vector<cv::Point2f> ImagePoints;
     std::vector<cv::Point3f> ObjectPoints;

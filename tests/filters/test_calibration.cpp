@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "Video/vidclass/ipl.h"
+#include "filters/board_outline.h"
 #include "filters/stereo_calibration.h"
 #include "filters/ucalibfilter.h"
 #include "tests/filters/filter_fakes.h"
@@ -143,6 +145,75 @@ TEST_F(CalibrationTest, FundamentalMatrixFromTheCollectedViewsOnly) {
         std::abs(line.dot(cv::Vec3d(right[k].x, right[k].y, 1.0))) / std::hypot(line[0], line[1]);
     EXPECT_LT(distance, 3.0) << k;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A 9 x 7 board (8 x 6 inner corners) with a white margin, seen in
+// perspective, and where its inner corners lie.
+struct DrawnBoard {
+  cv::Mat image;
+  std::vector<cv::Point2f> corners;  // 8 x 6, row by row
+};
+
+DrawnBoard DrawBoard() {
+  constexpr int kSquare = 24;
+  cv::Mat flat(9 * kSquare, 11 * kSquare, CV_8UC3, cv::Scalar::all(230));
+  for (int y = 0; y < 7; ++y) {
+    for (int x = 0; x < 9; ++x) {
+      if ((x + y) % 2 == 0) {
+        cv::rectangle(flat, cv::Rect((x + 1) * kSquare, (y + 1) * kSquare, kSquare, kSquare),
+                      cv::Scalar::all(20), cv::FILLED);
+      }
+    }
+  }
+  const std::vector<cv::Point2f> from{{0, 0}, {264, 0}, {264, 216}, {0, 216}};
+  const std::vector<cv::Point2f> to{{150, 110}, {470, 135}, {455, 380}, {165, 360}};
+  const cv::Mat warp = cv::getPerspectiveTransform(from, to);
+  DrawnBoard board{cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(80)), {}};
+  cv::warpPerspective(flat, board.image, warp, board.image.size(), cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
+  std::vector<cv::Point2f> flat_corners;
+  for (int r = 0; r < 6; ++r)
+    for (int c = 0; c < 8; ++c) flat_corners.emplace_back((c + 2) * kSquare, (r + 2) * kSquare);
+  cv::perspectiveTransform(flat_corners, board.corners, warp);
+  return board;
+}
+
+struct Part {
+  int first_column, first_row, columns, rows;
+  bool larger;
+};
+
+class BoardOutline : public ::testing::TestWithParam<Part> {};
+
+TEST_P(BoardOutline, AGridThatIsPartOfTheBoardIsToldApart) {
+  static const DrawnBoard board = DrawBoard();
+  const Part part = GetParam();
+  std::vector<cv::Point2f> grid;
+  for (int r = part.first_row; r < part.first_row + part.rows; ++r)
+    for (int c = part.first_column; c < part.first_column + part.columns; ++c)
+      grid.push_back(board.corners[r * 8 + c]);
+  EXPECT_EQ(BoardExtendsBeyond(board.image, grid, {part.columns, part.rows}), part.larger);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, BoardOutline,
+                         ::testing::Values(Part{0, 0, 8, 6, false}, Part{0, 0, 7, 6, true},
+                                           Part{1, 0, 7, 6, true}, Part{0, 1, 8, 5, true},
+                                           Part{1, 1, 6, 4, true}));
+
+TEST_F(CalibrationTest, APartOfALargerBoardIsNotPushed) {
+  calibration_.Cameras[1].PartOfLargerBoard = true;
+  const auto whole = Corners(kLeft, 0, false);
+  for (auto& camera : calibration_.Cameras) {
+    camera.Corners = whole;
+    camera.CornerCount = 48;
+  }
+  calibration_.PushView();
+  ASSERT_EQ(memo_.memo.size(), 2u);
+  EXPECT_EQ(memo_.memo[0], "Push: the board has more corners than 8 x 6; set its size");
+  EXPECT_EQ(LastLine(), "Images: 0 0");
 }
 
 }  // namespace
