@@ -13,6 +13,7 @@
 #include "app/decimal_spin_edit.h"
 #include "app/filter_list_box.h"
 #include "app/setdistort.h"
+#include "drivers/sim_driver_api.h"
 #include "filters/vidfilters_distort.h"
 #include "platform/dynamic_library.h"
 
@@ -119,20 +120,6 @@ SimulatedRig::SimulatedRig() : library_(platform::LoadLibrary("libuEye_api.so"))
 
 SimulatedRig::~SimulatedRig() {
   if (library_ != nullptr) platform::FreeLibrary(library_);
-}
-
-StereoSimCameraModel SimulatedRig::Camera(uint32_t camera_id, int width, int height) const {
-  StereoSimCameraModel model{};
-  if (auto query = Lookup<decltype(&stereo_sim_GetCameraModel)>(library_, "stereo_sim_GetCameraModel")) {
-    query(camera_id, width, height, &model);
-  }
-  return model;
-}
-
-double SimulatedRig::SquareMm() const {
-  StereoSimBoard board{};
-  if (auto query = Lookup<decltype(&stereo_sim_GetBoard)>(library_, "stereo_sim_GetBoard")) query(&board);
-  return board.square_mm;
 }
 
 void SimulatedRig::SetSceneTime(double seconds) const {

@@ -8,8 +8,6 @@
 #include <functional>
 #include <string>
 
-#include "drivers/sim_driver_api.h"
-
 class QWidget;
 class TDistortFilter;
 class TFoDistortSetup;
@@ -57,10 +55,6 @@ class SimulatedRig {
   SimulatedRig& operator=(const SimulatedRig&) = delete;
 
   bool Loaded() const { return library_ != nullptr; }
-  // Camera 1 is the left one.
-  StereoSimCameraModel Camera(uint32_t camera_id, int width, int height) const;
-  // Square size of the board in mm.
-  double SquareMm() const;
   // Holds the board at that moment (with STEREO_SIM_SCENE_SPEED=0).
   void SetSceneTime(double seconds) const;
   bool WriteRigFile(const std::string& path, int width, int height) const;

@@ -114,6 +114,26 @@ TEST_F(FilterChainTest, DialogFieldsAndModeGoStraightToTheFilter) {
   EXPECT_TRUE(unbound.Memo1->toPlainText().isEmpty());
 }
 
+// The simulated rig's ground truth as its rig file gives it, at 640 x 480.
+struct RigTruth {
+  explicit RigTruth(const rig_operator::SimulatedRig& rig) {
+    const std::string path = folder.filePath("truth.yml").toStdString();
+    EXPECT_TRUE(rig.WriteRigFile(path, 640, 480));
+    file.open(path, cv::FileStorage::READ);
+  }
+  cv::Mat Matrix(const char* key) const {
+    cv::Mat value;
+    file[key] >> value;
+    value.convertTo(value, CV_64F);
+    return value;
+  }
+  cv::Matx33d Camera(int index) const { return cv::Matx33d(Matrix(index == 1 ? "K1" : "K2").ptr<double>()); }
+  double K1(int index) const { return Matrix(index == 1 ? "D1" : "D2").at<double>(0); }
+
+  QTemporaryDir folder;
+  cv::FileStorage file;
+};
+
 // The simulated rig in trigger mode, the board held still at chosen poses.
 class RigChainTest : public FilterChainTest {
  protected:
@@ -209,13 +229,14 @@ TEST_F(RigChainTest, CalibrationThroughTheDialogRecoversTheLeftCameraAndStraight
   dialog.findChild<QPushButton*>("BuCalib")->click();
   dialog.findChild<QPushButton*>("Button2")->click();
 
-  const StereoSimCameraModel truth = rig_.Camera(1, 640, 480);
+  const RigTruth truth(rig_);
+  const cv::Matx33d camera = truth.Camera(1);
   const auto field = [&](TDistortField which) { return dialog.Field(which)->value(); };
-  EXPECT_NEAR(field(TDistortField::Lfx), truth.fx, truth.fx * 0.01);
-  EXPECT_NEAR(field(TDistortField::Lfy), truth.fy, truth.fy * 0.01);
-  EXPECT_NEAR(field(TDistortField::Lcx), truth.cx, truth.cx * 0.01);
-  EXPECT_NEAR(field(TDistortField::Lcy), truth.cy, truth.cy * 0.01);
-  EXPECT_NEAR(field(TDistortField::Lk1), truth.k1 * 10000, 200);
+  EXPECT_NEAR(field(TDistortField::Lfx), camera(0, 0), camera(0, 0) * 0.01);
+  EXPECT_NEAR(field(TDistortField::Lfy), camera(1, 1), camera(1, 1) * 0.01);
+  EXPECT_NEAR(field(TDistortField::Lcx), camera(0, 2), camera(0, 2) * 0.01);
+  EXPECT_NEAR(field(TDistortField::Lcy), camera(1, 2), camera(1, 2) * 0.01);
+  EXPECT_NEAR(field(TDistortField::Lk1), truth.K1(1) * 10000, 200);
   const QStringList log = dialog.Memo1->toPlainText().split('\n');
   ASSERT_EQ(log.size(), 19);
   EXPECT_EQ(log[14], "Images: 15 15");
@@ -259,30 +280,24 @@ TEST_F(RigChainTest, StereoCalibrationMeetsTheRigsTruthAndIsKeptInAFile) {
   for (const char* label : {"left ", "right "}) EXPECT_LT(Figure(log, label), 0.3) << label;
   EXPECT_LT(Figure(log, "Epipolar distance "), 0.3);
   EXPECT_LT(Figure(log, "Row error after warp "), 1.5);
-  const StereoSimCameraModel left = rig_.Camera(1, 640, 480), right = rig_.Camera(2, 640, 480);
-  EXPECT_NEAR(Figure(log, "Baseline "), cv::norm(cv::Vec3d(right.translation)) / rig_.SquareMm(),
-              0.01 * cv::norm(cv::Vec3d(right.translation)) / rig_.SquareMm());
-  cv::Matx33d truth;
-  cv::Rodrigues(cv::Vec3d(right.rotation), truth);
+  const RigTruth truth(rig_);
+  const cv::Matx33d k1_true = truth.Camera(1), k2_true = truth.Camera(2),
+                    r_true(truth.Matrix("R").ptr<double>());
+  const cv::Vec3d t_true(truth.Matrix("T").ptr<double>());
+  const double baseline = cv::norm(t_true) / static_cast<double>(truth.file["square_mm"]);
+  EXPECT_NEAR(Figure(log, "Baseline "), baseline, 0.01 * baseline);
   cv::Vec3d residual;
-  cv::Rodrigues(filter.StereoResult->R * truth.t(), residual);
+  cv::Rodrigues(filter.StereoResult->R * r_true.t(), residual);
   EXPECT_LT(cv::norm(residual) * 180 / CV_PI, 0.2);
-  const cv::Matx33d& k1 = filter.StereoResult->K1;
-  for (const auto& [value, expected] : {std::pair{k1(0, 0), left.fx},
-                                        {k1(1, 1), left.fy},
-                                        {k1(0, 2), left.cx},
-                                        {k1(1, 2), left.cy},
-                                        {filter.CameraRight(0, 0), right.fx},
-                                        {filter.CameraRight(1, 1), right.fy},
-                                        {filter.CameraRight(0, 2), right.cx},
-                                        {filter.CameraRight(1, 2), right.cy}}) {
-    EXPECT_NEAR(value, expected, 0.005 * expected);
+  const cv::Matx33d right(filter.CameraRight);
+  for (const auto& [row, column] : {std::pair{0, 0}, {1, 1}, {0, 2}, {1, 2}}) {
+    EXPECT_NEAR(filter.StereoResult->K1(row, column), k1_true(row, column), 0.005 * k1_true(row, column));
+    EXPECT_NEAR(right(row, column), k2_true(row, column), 0.005 * k2_true(row, column));
   }
-  EXPECT_NEAR(dialog.Field(TDistortField::Rk1)->value(), right.k1 * 10000, 100);
+  EXPECT_NEAR(dialog.Field(TDistortField::Rk1)->value(), truth.K1(2) * 10000, 100);
 
   // Saved, read by anyone with one call, and loaded back into the fields.
-  QTemporaryDir folder;
-  const std::string path = folder.filePath("rig.yml").toStdString();
+  const std::string path = truth.folder.filePath("rig.yml").toStdString();
   ASSERT_TRUE(filter.SaveCalibration(path));
   cv::FileStorage file(path, cv::FileStorage::READ);
   for (const char* key : {"K1", "D1", "K2", "D2", "R", "T", "E", "F", "Warp", "R1", "R2", "P1", "P2", "Q"}) {
