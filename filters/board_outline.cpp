@@ -31,8 +31,11 @@ bool IsCorner(const cv::Mat& image, cv::Point2f at, cv::Point2f across, cv::Poin
 
 bool BoardExtendsBeyond(const cv::Mat& image, const std::vector<cv::Point2f>& corners, cv::Size pattern) {
   const int across = pattern.width, down = pattern.height;
-  if (across < 3 || down < 3 || corners.size() != static_cast<size_t>(across * down)) return false;
-  const auto at = [&](int row, int column) { return corners[static_cast<size_t>(row * across + column)]; };
+  if (across < 3 || down < 3 || corners.size() != static_cast<size_t>(across) * static_cast<size_t>(down))
+    return false;
+  const auto at = [&](int row, int column) {
+    return corners[static_cast<size_t>(row) * static_cast<size_t>(across) + static_cast<size_t>(column)];
+  };
   // Dark against light: the centres of two neighbouring squares inside.
   const auto first = Brightness(image, (at(0, 0) + at(1, 1)) * 0.5f);
   const auto second = Brightness(image, (at(0, 1) + at(1, 2)) * 0.5f);

@@ -2,8 +2,6 @@
 
 #include <opencv2/core/core_c.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -24,15 +22,6 @@ std::vector<cv::Mat> ViewsOf(std::vector<Point>& store, int views, int per_view)
 }
 
 }  // namespace
-
-std::string FormatLine(const char* format, ...) {
-  char text[256];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
-  va_end(arguments);
-  return text;
-}
 
 void TCalibrationFilter::Log(const std::string& line) {
   if (LogMemo != nullptr) LogMemo->AppendLine(line);

@@ -6,6 +6,7 @@
 
 #include <opencv2/core/types_c.h>
 
+#include <cstdio>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -85,4 +86,9 @@ class TCalibrationFilter {
 };
 
 // printf-style formatting for the report lines.
-std::string FormatLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+template <class... Values>
+std::string FormatLine(const char* format, Values... values) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, values...);
+  return text;
+}
