@@ -141,6 +141,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
 
   Form1 = this;
   MainWindow = this;
+  // Errors of a close that no one watches still reach the log box.
+  SetErrorLog([this](const QString& message) { MeLog->appendPlainText(message); });
   FormCreate();
   QCoreApplication::instance()->installEventFilter(this);
 }
@@ -154,6 +156,7 @@ TForm1::~TForm1() {
   ReleaseImage(&own_right_);
   // The filters take their dialogs with them while the application runs.
   FilterList.clear();
+  SetErrorLog({});
   if (MainWindow == this) MainWindow = nullptr;
   if (Form1 == this) Form1 = nullptr;
 }
@@ -250,7 +253,20 @@ void TForm1::ReplaceLog(const std::vector<std::string>& lines) {
   MeLog->setPlainText(text.join('\n'));
 }
 
+platform::FrameMessageGate* TForm1::GateFor(uint32_t message) {
+  if (message == kFirstSourceMessage) return &message_gates_[0];
+  if (message == kSecondSourceMessage) return &message_gates_[1];
+  return nullptr;
+}
+
+bool TForm1::MessagePending(uint32_t message) {
+  const platform::FrameMessageGate* gate = GateFor(message);
+  return gate != nullptr && gate->Pending();
+}
+
 void TForm1::Post(uint32_t message) {
+  platform::FrameMessageGate* gate = GateFor(message);
+  if (gate != nullptr && !gate->Claim()) return;
   QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(message)));
 }
 

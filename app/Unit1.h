@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filters/mainwindow_link.h"
+#include "platform/frame_message_gate.h"
 #include "platform/window_handle.h"
 
 class QCheckBox;
@@ -84,8 +85,11 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void SetFilterChecks(const TVidFilter* filter, bool checked) override;
   std::unique_ptr<TDistortSetupLink> MakeDistortSetup(TDistortFilter& filter) override;
 
-  // Posts a frame-ready message to this window; callable from any thread.
+  // Posts a frame-ready message to this window; callable from any thread. A
+  // source whose last message is still waiting posts nothing.
   void Post(uint32_t message) override;
+  // True while a message of that source waits in the queue.
+  bool MessagePending(uint32_t message);
   // Appends a device's line to MeLog on this window's thread; callable from
   // any thread.
   void PostLine(const std::string& line) override;
@@ -285,6 +289,9 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // Held by the timer thread while it triggers and by this thread while it
   // replaces a source, so a trigger never reaches a device being destroyed.
   std::mutex source_mutex_;
+  // One per source message; null for any other message number.
+  platform::FrameMessageGate* GateFor(uint32_t message);
+  platform::FrameMessageGate message_gates_[2];
 };
 
 // The main window's one process-wide instance; null while none exists.
