@@ -4,6 +4,7 @@
 // two frame sources, the filter chain and the trigger timer.
 
 #include <QMainWindow>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -265,6 +266,8 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void EndTimer();
   void LoadSettingsFrom(TIniFile& ini);
   void SaveSettingsTo(TIniFile& ini) const;
+  // The anaglyph weight edits in the order their keys are stored.
+  std::array<QLineEdit*, 6> FactorEdits() const;
   void ReplaceLog(const std::vector<std::string>& lines);
   void ConnectFilterEditor();
 
