@@ -32,20 +32,6 @@ class SlowFilter : public TVidFilter {
   int pairs = 0;
 };
 
-// Counts the frame messages the application delivers, per source.
-class DeliveryCounter : public QObject {
- public:
-  DeliveryCounter() { QCoreApplication::instance()->installEventFilter(this); }
-  ~DeliveryCounter() override { QCoreApplication::instance()->removeEventFilter(this); }
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == static_cast<QEvent::Type>(kFirstSourceMessage)) ++first;
-    if (event->type() == static_cast<QEvent::Type>(kSecondSourceMessage)) ++second;
-    return false;
-  }
-  int first = 0;
-  int second = 0;
-};
-
 TEST(FrameMessages, AtMostOneWaitingPerSourceBehindASlowChain) {
   REQUIRE_CAMERAS();
   ScopedSettingsFolder folder;
