@@ -11,16 +11,11 @@
 #include <vector>
 
 #include "app/qtimer.h"
+#include "bench/bench_measures.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double ThreadCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // Written by the timer thread only, read once it has ended.
 struct Firings {
@@ -31,13 +26,7 @@ Firings firings;
 
 void Record() {
   firings.at.push_back(Clock::now());
-  firings.cpu_s.push_back(ThreadCpuSeconds());
-}
-
-double Percentile(std::vector<double> values, double share) {
-  if (values.empty()) return 0.0;
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(share * static_cast<double>(values.size() - 1))];
+  firings.cpu_s.push_back(bench::ThreadCpuSeconds());
 }
 
 void QueryTimer(benchmark::State& state) {
@@ -67,8 +56,8 @@ void QueryTimer(benchmark::State& state) {
     }
   }
   state.counters["core_share"] = wall_s > 0.0 ? cpu_s / wall_s : 0.0;
-  state.counters["median_ms"] = Percentile(late_ms, 0.5);
-  state.counters["p99_ms"] = Percentile(late_ms, 0.99);
+  state.counters["median_ms"] = bench::Percentile(late_ms, 0.5);
+  state.counters["p99_ms"] = bench::Percentile(late_ms, 0.99);
   state.counters["max_ms"] = late_ms.empty() ? 0.0 : *std::max_element(late_ms.begin(), late_ms.end());
 }
 

@@ -96,22 +96,6 @@ TEST(SimConfigParsing, FaultAndUnplugRules) {
   for (const char* bad : {"0:5", "1:-1", "1", "1:5,", "x:5"}) EXPECT_FALSE(ParseUnplugRules(bad)) << bad;
 }
 
-// Counting crosses devices and starts again when the rules change.
-TEST(FaultPlan, FailsTheNthCallOnceAndRestartsWithNewRules) {
-  FaultPlan plan;
-  plan.Refresh("a:2:7", {{"a", 2, 7}});
-  EXPECT_FALSE(plan.Fault("a"));
-  EXPECT_FALSE(plan.Fault("b"));
-  EXPECT_EQ(plan.Fault("a"), 7);
-  EXPECT_FALSE(plan.Fault("a"));
-  plan.Refresh("a:2:7", {{"a", 2, 7}});
-  EXPECT_FALSE(plan.Fault("a"));
-  EXPECT_EQ(plan.Injected(), 1);
-  plan.Refresh("a:1:9", {{"a", 1, 9}});
-  EXPECT_EQ(plan.Fault("a"), 9);
-  EXPECT_EQ(plan.Injected(), 1);
-}
-
 TEST(SimConfigParsing, VariablesOverrideDefaultsAndBadValuesAreIgnored) {
   const SimConfig defaults = ConfigOf({});
   EXPECT_EQ(defaults.camera_count, 2);
