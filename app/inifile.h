@@ -26,8 +26,8 @@ std::optional<int> ParseInteger(std::string_view text);
 class TIniFile : public TSettingsStore {
  public:
   // A file larger than this is read up to here; a longer line is dropped.
-  static constexpr size_t kLargestFile = 16 * 1024 * 1024;
-  static constexpr size_t kLongestLine = 64 * 1024;
+  static constexpr size_t kLargestFile = size_t{16} << 20;
+  static constexpr size_t kLongestLine = size_t{64} << 10;
 
   // Reads the file when it exists; a missing file is an empty one.
   explicit TIniFile(std::string path);

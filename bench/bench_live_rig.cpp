@@ -3,8 +3,13 @@
 // cameras and capture threads with no window to announce to), and the time
 // from a frame's announcement to the end of its paint in the pane. At
 // 2 x 640 x 480 at 100 frames per second and 2 x 1280 x 1024 at 25.
+// LiveSlowChain runs the 100 frames per second for a minute behind a filter
+// that takes 100 ms per pair: how old the newest frame is when its message
+// is handled, the messages handled per pair, and the growth of resident
+// memory from its first ten seconds to its end.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,7 +19,9 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <fstream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "Video/vidclass/uEyeimp.h"
@@ -22,6 +29,7 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "bench/bench_measures.h"
+#include "filters/vidfilters.h"
 
 namespace {
 
@@ -61,6 +69,8 @@ class PaintClock : public QObject {
     const auto type = static_cast<uint32_t>(event->type());
     if (type == kFirstSourceMessage || type == kSecondSourceMessage) {
       handled_[SideOf(type)] = window_.posted[SideOf(type)].load();
+      age_ms.push_back(static_cast<double>(Clock::now().time_since_epoch().count() - handled_[SideOf(type)]) *
+                       1e-6);
       return false;
     }
     if (event->type() != QEvent::Paint) return false;
@@ -76,6 +86,8 @@ class PaintClock : public QObject {
     return true;
   }
   std::vector<double> latency_ms;
+  // How old the newest frame of a source is when one of its messages is taken.
+  std::vector<double> age_ms;
 
  private:
   StampingWindow& window_;
@@ -97,7 +109,35 @@ void SetUpCamera(TForm1& form, TForm2& display, int side, StampingWindow& window
   (side == 1 ? form.Device1 : form.Device2) = std::move(device);
 }
 
-void Live(benchmark::State& state, bool with_window) {
+// A chessboard search or a calibration: 100 ms per pair.
+class SlowFilter : public TVidFilter {
+ public:
+  explicit SlowFilter(CreateKey key) : TVidFilter(key) {}
+  ImagePair ProcessPair(const ImagePair& input) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ++pairs;
+    return TVidFilter::ProcessPair(input);
+  }
+  int64_t pairs = 0;
+};
+
+double ResidentMiB() {
+  long pages = 0;
+  long resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
+
+void RunFor(std::chrono::milliseconds duration) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < duration.count()) QTest::qWait(5);
+}
+
+enum class Run { RigOnly, Window, SlowChain };
+
+void Live(benchmark::State& state, Run run) {
+  const bool with_window = run != Run::RigOnly;
   if (!uEyeimp::Loaded() && !uEyeimp::Load()) {
     state.SkipWithError("libuEye_api.so does not load");
     return;
@@ -113,9 +153,16 @@ void Live(benchmark::State& state, bool with_window) {
   PaintClock paints(window, display);
   SetUpCamera(form, display, 1, window, width, height, fps);
   SetUpCamera(form, display, 2, window, width, height, fps);
+  std::shared_ptr<SlowFilter> slow;
+  if (run == Run::SlowChain) {
+    slow = TVidFilter::Create<SlowFilter>();
+    form.FilterList.push_back({"Slow", slow});
+  }
   form.BuStartClick();
   QTest::qWait(1000);
   paints.latency_ms.clear();
+  paints.age_ms.clear();
+  int handled_before = 0;
 
   double cpu = 0.0;
   double wall = 0.0;
@@ -123,7 +170,19 @@ void Live(benchmark::State& state, bool with_window) {
     const double cpu_before = bench::ProcessCpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 5000) QTest::qWait(5);
+    if (run == Run::SlowChain) {
+      RunFor(std::chrono::seconds(10));
+      const double resident_mib = ResidentMiB();
+      handled_before = static_cast<int>(paints.age_ms.size());
+      const int64_t pairs_before = slow->pairs;
+      RunFor(std::chrono::seconds(50));
+      state.counters["rss_growth_mib"] = ResidentMiB() - resident_mib;
+      state.counters["messages_per_pair"] =
+          static_cast<double>(paints.age_ms.size() - static_cast<size_t>(handled_before)) /
+          static_cast<double>(std::max<int64_t>(slow->pairs - pairs_before, 1));
+    } else {
+      RunFor(std::chrono::seconds(5));
+    }
     cpu += bench::ProcessCpuSeconds() - cpu_before;
     wall += static_cast<double>(clock.nsecsElapsed()) * 1e-9;
   }
@@ -133,6 +192,8 @@ void Live(benchmark::State& state, bool with_window) {
     state.counters["paints_per_s"] = static_cast<double>(paints.latency_ms.size()) / wall;
     state.counters["paint_median_ms"] = bench::Percentile(paints.latency_ms, 0.5);
     state.counters["paint_p99_ms"] = bench::Percentile(paints.latency_ms, 0.99);
+    state.counters["age_p99_ms"] = bench::Percentile(paints.age_ms, 0.99);
+    state.counters["age_max_ms"] = bench::Percentile(paints.age_ms, 1.0);
   }
   form.BuStopClick();
   form.Device1.reset();
@@ -140,8 +201,9 @@ void Live(benchmark::State& state, bool with_window) {
   Form2 = nullptr;
 }
 
-void LiveRig(benchmark::State& state) { Live(state, false); }
-void LiveWindow(benchmark::State& state) { Live(state, true); }
+void LiveRig(benchmark::State& state) { Live(state, Run::RigOnly); }
+void LiveWindow(benchmark::State& state) { Live(state, Run::Window); }
+void LiveSlowChain(benchmark::State& state) { Live(state, Run::SlowChain); }
 
 BENCHMARK(LiveRig)
     ->Args({640, 480, 100})
@@ -153,5 +215,7 @@ BENCHMARK(LiveWindow)
     ->Args({1280, 1024, 25})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(LiveSlowChain)->Args({640, 480, 100})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

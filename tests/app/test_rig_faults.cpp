@@ -1,27 +1,71 @@
-// Every driver call the program makes on the simulated rig, failing once:
-// set-up of both cameras, start, trigger mode, stop and close. The program
-// goes on, logs the failure where the device kind logs it, and the right
-// camera keeps delivering.
+// The simulated rig under load and faults: a filter chain slower than the
+// cameras, every driver call the program makes failing once in turn, and a
+// camera unplugged while it runs.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QPushButton>
+#include <QSlider>
 #include <QStatusBar>
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "Video/vidclass/uEyeimp.h"
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
 #include "app_test_support.h"
+#include "filters/vidfilters.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
+// A chessboard search or a calibration: 100 ms per pair.
+class SlowFilter : public TVidFilter {
+ public:
+  explicit SlowFilter(CreateKey key) : TVidFilter(key) {}
+  ImagePair ProcessPair(const ImagePair& input) override {
+    std::this_thread::sleep_for(100ms);
+    ++pairs;
+    return TVidFilter::ProcessPair(input);
+  }
+  int pairs = 0;
+};
+
+TEST(FrameMessages, AtMostOneWaitingPerSourceBehindASlowChain) {
+  REQUIRE_CAMERAS();
+  ScopedSettingsFolder folder;
+  Windows windows;
+  TForm1& form = windows.form();
+  ASSERT_TRUE(SetUpSimulatedPair(form));
+  // As a move of the pixel-clock slider opens the range to the camera's.
+  SetSliderRange(form.tbFrameRate, 0, 1000);
+  form.tbFrameRate->setValue(1000);
+  ASSERT_GE(form.Device1->FrameRate, 90.0);
+  std::shared_ptr<SlowFilter> filter = TVidFilter::Create<SlowFilter>();
+  form.FilterList.push_back({"Slow", filter});
+
+  ProcessEventsFor(1500ms);
+  ASSERT_GE(filter->pairs, 5);
+
+  // What waits in the queue once the cameras stop: at 100 frames per second
+  // behind 100 ms per pair, ten messages of each source would come per pair.
+  form.BuStop->click();
+  form.FilterList.clear();
+  DeliveryCounter counter;
+  QCoreApplication::sendPostedEvents(&form);
+  EXPECT_LE(counter.first, 1);
+  EXPECT_LE(counter.second, 1);
+}
+
+// Every call from set-up of both cameras to close fails once: the program
+// goes on, logs it where the camera kind logs it, and the right camera keeps
+// delivering.
 constexpr int kInjectedCode = 77;
 
 struct FailingCall {
