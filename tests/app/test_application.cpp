@@ -259,6 +259,15 @@ TEST_F(ProgramTest, SignalledCloseReportsAnUnwritableSettingsFileWithoutABox) {
       << errors.toStdString();
 }
 
+// The settings folder cannot be made: a box opens while the windows are made.
+TEST_F(ProgramTest, SignalEndsTheProgramThroughAStartUpErrorBox) {
+  QProcessEnvironment environment = process_.processEnvironment();
+  environment.insert("XDG_CONFIG_HOME", config_.path() + "/no/parent");
+  process_.setProcessEnvironment(environment);
+  StartAndTerminate({});
+  EXPECT_TRUE(process_.readAllStandardError().contains("can not be made"));
+}
+
 TEST(CloseBox, UnwritableSettingsFileIsShownInABox) {
   ScopedSettingsFolder folder;
   ASSERT_TRUE(std::filesystem::create_directory(folder.SettingsFile()));
