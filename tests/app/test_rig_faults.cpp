@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
@@ -15,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "Video/vidclass/falcimp.h"
 #include "Video/vidclass/uEyeimp.h"
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
@@ -68,6 +70,9 @@ TEST(FrameMessages, AtMostOneWaitingPerSourceBehindASlowChain) {
 constexpr int kInjectedCode = 77;
 
 struct FailingCall {
+  // The library that fails it: the left source is its device (camera 1 or the
+  // board), the right one camera 2 or, beside the board, a system test source.
+  const char* library;
   const char* call;
   // The line the left camera's log holds, when the kind logs this call.
   const char* logged;
@@ -75,8 +80,8 @@ struct FailingCall {
 
 // Failures counted by the camera library itself, so a call the program no
 // longer makes is noticed.
-int FaultsInjected() {
-  void* library = dlopen("libuEye_api.so", RTLD_NOW | RTLD_NOLOAD);
+int FaultsInjected(const char* file) {
+  void* library = dlopen(file, RTLD_NOW | RTLD_NOLOAD);
   if (library == nullptr) return -1;
   using Query = int32_t (*)(int32_t*);
   auto query = reinterpret_cast<Query>(dlsym(library, "stereo_sim_FaultsInjected"));
@@ -86,18 +91,36 @@ int FaultsInjected() {
   return count;
 }
 
+const char kCameraLibrary[] = "libuEye_api.so";
+const char kBoardLibrary[] = "libfalcon.so";
+const char kTestSource[] = "videotestsrc";
+
+// The board on the left and the system test source on the right, so that
+// failures of the board's library reach no other source.
+bool SetUpBoardBesideTestSource(TForm1& form) {
+  for (int row = 0; row < form.ListBox1->count(); ++row) {
+    const int id = form.ListBox1->item(row)->data(Qt::UserRole).toInt();
+    if (id == kFalconDeviceId) form.ListBox1->setCurrentRow(row);
+    if (form.ListBox2->item(row)->text() == kTestSource) form.ListBox2->setCurrentRow(row);
+  }
+  form.BuInitBoth->click();
+  return form.Device1 && form.Device2;
+}
+
 class DriverFault : public ::testing::TestWithParam<FailingCall> {};
 
 TEST_P(DriverFault, ProgramGoesOnAndTheOtherCameraKeepsDelivering) {
   REQUIRE_CAMERAS();
   ScopedSettingsFolder folder;
   ScopedEnv fail("STEREO_SIM_FAIL", std::string(GetParam().call) + ":1:" + std::to_string(kInjectedCode));
+  const bool board = std::string(GetParam().library) == kBoardLibrary;
+  ScopedEnv sources("STEREO_CAPTURE_SOURCES", kTestSource);
   std::vector<uint32_t> handles;
   {
     Windows windows;
     TForm1& form = windows.form();
     DeliveryCounter counter;
-    ASSERT_TRUE(SetUpSimulatedPair(form));
+    ASSERT_TRUE(board ? SetUpBoardBesideTestSource(form) : SetUpSimulatedPair(form));
     handles = {form.Device1->Handle, form.Device2->Handle};
     const std::vector<std::string>& log = form.Device1->Log;
     if (*GetParam().logged != '\0') {
@@ -112,35 +135,53 @@ TEST_P(DriverFault, ProgramGoesOnAndTheOtherCameraKeepsDelivering) {
     EXPECT_TRUE(ProcessEventsUntil([&] { return counter.second >= live + 2; }, 5s)) << "triggered";
     form.BuStop->click();
   }
-  EXPECT_EQ(FaultsInjected(), 1);
-  // A camera whose closing failed is still open in the driver; later tests
+  EXPECT_EQ(FaultsInjected(GetParam().library), 1);
+  // A device whose closing failed is still open in the driver; later tests
   // need it.
+  if (board) falcimp::Api().is_ExitBoard(handles[0]);
   for (uint32_t handle : handles) uEyeimp::Api().is_ExitCamera(handle);
 }
 
 const FailingCall kCalls[] = {
-    {"is_InitCamera", "uEye Alloc 1 "},
-    {"is_AllocImageMem", "uEye Alloc 77 "},
-    {"is_SetImageMem", "uEye SetMem 77"},
-    {"is_SetImageSize", "uEye SetSize 77"},
-    {"is_SetColorMode", "uEye ColorMode 77"},
-    {"is_SetDisplayMode", "uEye Display 77"},
-    {"is_GetImageMem", "uEye GetMem 77 00000000"},
-    {"is_GetImageMemPitch", ""},
-    {"is_InitEvent", ""},
-    {"is_SetFrameRate", ""},
-    {"is_GetExposureRange", ""},
-    {"is_CaptureVideo", ""},
-    {"is_EnableEvent", ""},
-    {"is_SetExternalTrigger", ""},
-    {"is_FreezeVideo", ""},
-    {"is_StopLiveVideo", ""},
-    {"is_DisableEvent", ""},
-    {"is_ExitCamera", ""},
+    {kCameraLibrary, "is_InitCamera", "uEye Alloc 1 "},
+    {kCameraLibrary, "is_AllocImageMem", "uEye Alloc 77 "},
+    {kCameraLibrary, "is_SetImageMem", "uEye SetMem 77"},
+    {kCameraLibrary, "is_SetImageSize", "uEye SetSize 77"},
+    {kCameraLibrary, "is_SetColorMode", "uEye ColorMode 77"},
+    {kCameraLibrary, "is_SetDisplayMode", "uEye Display 77"},
+    {kCameraLibrary, "is_GetImageMem", "uEye GetMem 77 00000000"},
+    {kCameraLibrary, "is_GetImageMemPitch", ""},
+    {kCameraLibrary, "is_InitEvent", ""},
+    {kCameraLibrary, "is_SetFrameRate", ""},
+    {kCameraLibrary, "is_GetExposureRange", ""},
+    {kCameraLibrary, "is_CaptureVideo", ""},
+    {kCameraLibrary, "is_EnableEvent", ""},
+    {kCameraLibrary, "is_SetExternalTrigger", ""},
+    {kCameraLibrary, "is_FreezeVideo", ""},
+    {kCameraLibrary, "is_StopLiveVideo", ""},
+    {kCameraLibrary, "is_DisableEvent", ""},
+    {kCameraLibrary, "is_ExitCamera", ""},
+    {kBoardLibrary, "is_InitBoard", "Falcon Alloc 1 "},
+    {kBoardLibrary, "is_AllocImageMem", "Falcon Alloc 77 "},
+    {kBoardLibrary, "is_SetImageMem", "Falcon SetMem 77"},
+    {kBoardLibrary, "is_SetImageSize", "Falcom SetSize 77"},
+    {kBoardLibrary, "is_SetColorMode", "Falcon ColorMode 77"},
+    {kBoardLibrary, "is_SetDisplayMode", "Falcon Display 77"},
+    {kBoardLibrary, "is_GetImageMem", "Falcon GetMem 77 00000000"},
+    {kBoardLibrary, "is_GetImageMemPitch", ""},
+    {kBoardLibrary, "is_SetScaler", ""},
+    {kBoardLibrary, "is_SetVideoInput", ""},
+    {kBoardLibrary, "is_InitEvent", ""},
+    {kBoardLibrary, "is_CaptureVideo", ""},
+    {kBoardLibrary, "is_EnableEvent", ""},
+    {kBoardLibrary, "is_StopLiveVideo", ""},
+    {kBoardLibrary, "is_DisableEvent", ""},
+    {kBoardLibrary, "is_ExitBoard", ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(EachCallOnce, DriverFault, ::testing::ValuesIn(kCalls),
-                         [](const auto& info) { return std::string(info.param.call); });
+INSTANTIATE_TEST_SUITE_P(EachCallOnce, DriverFault, ::testing::ValuesIn(kCalls), [](const auto& info) {
+  return std::string(info.param.library == kBoardLibrary ? "Board_" : "Camera_") + info.param.call;
+});
 
 // Camera 1 vanishes half a second after it opened: its triggers answer as a
 // camera that is gone, nothing more comes from it, and camera 2 goes on.
