@@ -19,6 +19,7 @@
 #include "app/avifiles.h"
 #include "app/every_step.h"
 #include "app/inifile.h"
+#include "app/mode_settings.h"
 #include "app/qtimer.h"
 #include "app/ui_Unit1.h"
 #include "platform/settings_folder.h"
@@ -28,7 +29,6 @@ TForm1* Form1 = nullptr;
 namespace {
 
 const char kSettingsFile[] = "Stereo.ini";
-const char kSection[] = "Mode";
 
 std::string SelectedText(const QListWidget* list) {
   const int row = SelectedRow(list);
@@ -141,6 +141,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
 
   Form1 = this;
   MainWindow = this;
+  // Errors of a close that no one watches still reach the log box.
+  SetErrorLog([this](const QString& message) { MeLog->appendPlainText(message); });
   FormCreate();
   QCoreApplication::instance()->installEventFilter(this);
 }
@@ -154,6 +156,7 @@ TForm1::~TForm1() {
   ReleaseImage(&own_right_);
   // The filters take their dialogs with them while the application runs.
   FilterList.clear();
+  SetErrorLog({});
   if (MainWindow == this) MainWindow = nullptr;
   if (Form1 == this) Form1 = nullptr;
 }
@@ -215,32 +218,30 @@ void TForm1::WriteSettings() {
 }
 
 void TForm1::LoadSettingsFrom(TIniFile& ini) {
-  SelectByText(ListBox1, ini.ReadString(kSection, "Cam1", ""));
-  SelectByText(ListBox2, ini.ReadString(kSection, "Cam2", ""));
-  tbFrameRate->setValue(FrameRatePosition(ini.ReadFloat(kSection, "Framerate", 100.0), tbFrameRate->minimum(),
-                                          tbFrameRate->maximum()));
-  tbExposure->setValue(
-      std::clamp(ini.ReadInteger(kSection, "Exposure", 10), tbExposure->minimum(), tbExposure->maximum()));
-  EdFourcc->setText(QString::fromStdString(ini.ReadString(kSection, "FourCC", "XVID")));
-  const std::pair<QLineEdit*, const char*> factors[] = {{EdR1, "R1"}, {EdR2, "R2"}, {EdG1, "G1"},
-                                                        {EdG2, "G2"}, {EdB1, "B1"}, {EdB2, "B2"}};
-  const char* defaults[] = {"1.0", "0", "0", "1.0", "0", "1.0"};
-  for (size_t i = 0; i < std::size(factors); ++i) {
-    factors[i].first->setText(
-        QString::fromStdString(ini.ReadString(kSection, factors[i].second, defaults[i])));
-  }
+  const ModeSettings settings = ReadModeSettings(ini);
+  SelectByText(ListBox1, settings.Cam1);
+  SelectByText(ListBox2, settings.Cam2);
+  tbFrameRate->setValue(
+      FrameRatePosition(settings.Framerate, tbFrameRate->minimum(), tbFrameRate->maximum()));
+  tbExposure->setValue(std::clamp(settings.Exposure, tbExposure->minimum(), tbExposure->maximum()));
+  EdFourcc->setText(QString::fromStdString(settings.FourCC));
+  for (size_t i = 0; i < kFactorKeys.size(); ++i)
+    FactorEdits()[i]->setText(QString::fromStdString(settings.Factors[i]));
 }
 
 void TForm1::SaveSettingsTo(TIniFile& ini) const {
-  ini.WriteString(kSection, "Cam1", SelectedText(ListBox1));
-  ini.WriteString(kSection, "Cam2", SelectedText(ListBox2));
-  ini.WriteFloat(kSection, "Framerate", tbFrameRate->value() / 10.0);
-  ini.WriteInteger(kSection, "Exposure", tbExposure->value());
-  ini.WriteString(kSection, "FourCC", EdFourcc->text().toStdString());
-  const std::pair<const QLineEdit*, const char*> factors[] = {{EdR1, "R1"}, {EdR2, "R2"}, {EdG1, "G1"},
-                                                              {EdG2, "G2"}, {EdB1, "B1"}, {EdB2, "B2"}};
-  for (const auto& [edit, key] : factors) ini.WriteString(kSection, key, edit->text().toStdString());
+  ModeSettings settings;
+  settings.Cam1 = SelectedText(ListBox1);
+  settings.Cam2 = SelectedText(ListBox2);
+  settings.Framerate = tbFrameRate->value() / 10.0;
+  settings.Exposure = tbExposure->value();
+  settings.FourCC = EdFourcc->text().toStdString();
+  for (size_t i = 0; i < kFactorKeys.size(); ++i)
+    settings.Factors[i] = FactorEdits()[i]->text().toStdString();
+  WriteModeSettings(ini, settings);
 }
+
+std::array<QLineEdit*, 6> TForm1::FactorEdits() const { return {EdR1, EdR2, EdG1, EdG2, EdB1, EdB2}; }
 
 void TForm1::AppendLog(const std::string& line) { MeLog->appendPlainText(QString::fromStdString(line)); }
 
@@ -250,7 +251,20 @@ void TForm1::ReplaceLog(const std::vector<std::string>& lines) {
   MeLog->setPlainText(text.join('\n'));
 }
 
+platform::FrameMessageGate* TForm1::GateFor(uint32_t message) {
+  if (message == kFirstSourceMessage) return &message_gates_[0];
+  if (message == kSecondSourceMessage) return &message_gates_[1];
+  return nullptr;
+}
+
+bool TForm1::MessagePending(uint32_t message) {
+  const platform::FrameMessageGate* gate = GateFor(message);
+  return gate != nullptr && gate->Pending();
+}
+
 void TForm1::Post(uint32_t message) {
+  platform::FrameMessageGate* gate = GateFor(message);
+  if (gate != nullptr && !gate->Claim()) return;
   QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(message)));
 }
 

@@ -4,6 +4,7 @@
 // two frame sources, the filter chain and the trigger timer.
 
 #include <QMainWindow>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "filters/mainwindow_link.h"
+#include "platform/frame_message_gate.h"
 #include "platform/window_handle.h"
 
 class QCheckBox;
@@ -84,8 +86,11 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void SetFilterChecks(const TVidFilter* filter, bool checked) override;
   std::unique_ptr<TDistortSetupLink> MakeDistortSetup(TDistortFilter& filter) override;
 
-  // Posts a frame-ready message to this window; callable from any thread.
+  // Posts a frame-ready message to this window; callable from any thread. A
+  // source whose last message is still waiting posts nothing.
   void Post(uint32_t message) override;
+  // True while a message of that source waits in the queue.
+  bool MessagePending(uint32_t message);
   // Appends a device's line to MeLog on this window's thread; callable from
   // any thread.
   void PostLine(const std::string& line) override;
@@ -261,6 +266,8 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void EndTimer();
   void LoadSettingsFrom(TIniFile& ini);
   void SaveSettingsTo(TIniFile& ini) const;
+  // The anaglyph weight edits in the order their keys are stored.
+  std::array<QLineEdit*, 6> FactorEdits() const;
   void ReplaceLog(const std::vector<std::string>& lines);
   void ConnectFilterEditor();
 
@@ -285,6 +292,9 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // Held by the timer thread while it triggers and by this thread while it
   // replaces a source, so a trigger never reaches a device being destroyed.
   std::mutex source_mutex_;
+  // One per source message; null for any other message number.
+  platform::FrameMessageGate* GateFor(uint32_t message);
+  platform::FrameMessageGate message_gates_[2];
 };
 
 // The main window's one process-wide instance; null while none exists.

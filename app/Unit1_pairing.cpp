@@ -33,6 +33,9 @@ void OnBothSources(tVideoDevice* first, tVideoDevice* second, void (tVideoDevice
 bool TForm1::ApplicationEvents1Message(QEvent* event) {
   bool handled = false;
   const auto message = static_cast<uint32_t>(event->type());
+  // Taken before the pair is handled: a frame that comes while the chain
+  // runs is announced again, and that pair reads the newest image.
+  if (platform::FrameMessageGate* gate = GateFor(message)) gate->Taken();
   if (message == kFirstSourceMessage && Device1) {
     WriteAnnouncedFrame(1);
     Arrived1 = true;

@@ -20,6 +20,13 @@ std::function<void(const QString&)>& Reporter() {
   return reporter;
 }
 
+std::function<void(const QString&)>& ErrorLog() {
+  static std::function<void(const QString&)> log;
+  return log;
+}
+
+bool unattended_errors = false;
+
 // Self-pipe: the handler may only write, the event loop reads.
 int signal_pipe[2] = {-1, -1};
 
@@ -55,6 +62,10 @@ void ShowCurrentException() {
 
 void ShowErrorMessage(const QString& message) {
   std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+  if (unattended_errors) {
+    if (ErrorLog()) ErrorLog()(message);
+    return;
+  }
   // The box's own event loop goes on delivering frame messages; a handler
   // that fails on every frame would open a box inside the box, without end.
   static bool showing = false;
@@ -66,6 +77,12 @@ void ShowErrorMessage(const QString& message) {
   }
   QMessageBox::critical(nullptr, QApplication::applicationName(), message);
 }
+
+void SetUnattended(bool unattended) { unattended_errors = unattended; }
+
+bool Unattended() { return unattended_errors; }
+
+void SetErrorLog(std::function<void(const QString&)> log) { ErrorLog() = std::move(log); }
 
 void SetErrorReporter(std::function<void(const QString&)> reporter) { Reporter() = std::move(reporter); }
 
@@ -90,6 +107,7 @@ void OnCloseSignal(std::function<void()> on_signal) {
     char drained[16];
     while (read(signal_pipe[0], drained, sizeof drained) > 0) {
     }
+    SetUnattended(true);
     on_signal();
   });
 }

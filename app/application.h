@@ -21,6 +21,16 @@ class TStereoApplication : public QApplication {
 // one message is shown, further ones go to standard error only.
 void ShowErrorMessage(const QString& message);
 
+// From now on errors are not shown in boxes: a close asked for by a signal
+// must end without waiting for a click that never comes (offscreen, under a
+// service manager, at logout). ShowErrorMessage then writes standard error
+// and the log sink only.
+void SetUnattended(bool unattended);
+bool Unattended();
+// Where unattended errors are logged besides standard error; an empty
+// function logs them nowhere else.
+void SetErrorLog(std::function<void(const QString&)> log);
+
 // Shows the exception being handled; call it only inside a catch block.
 void ShowCurrentException();
 
@@ -55,7 +65,8 @@ void SetErrorReporter(std::function<void(const QString&)> reporter);
 void CatchCloseSignals();
 
 // Calls on_signal on the user-interface thread for each caught signal, where
-// closing windows is safe. Needs the application object.
+// closing windows is safe, with errors unattended from then on. Needs the
+// application object.
 void OnCloseSignal(std::function<void()> on_signal);
 
 // What the command line asks of the workbench besides Qt's own options.

@@ -36,6 +36,17 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+// Binary junk (NUL and other control bytes) or a line longer than any
+// setting; a carriage return before the line break is allowed.
+bool DamagedLine(std::string_view raw) {
+  if (raw.size() > TIniFile::kLongestLine) return true;
+  if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+  return std::any_of(raw.begin(), raw.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte < 0x20 && c != '\t') || byte == 0x7f;
+  });
+}
+
 bool Blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
 
 bool Quoted(std::string_view value) {
@@ -94,11 +105,16 @@ std::optional<int> ParseInteger(std::string_view text) { return ParseWhole<int>(
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
   sections_.push_back(Section{});
+  // A pipe or a device in the file's place would never end reading.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path_, error)) return;
   std::ifstream file(path_, std::ios::binary);
   if (!file) return;
-  std::ostringstream content;
-  content << file.rdbuf();
-  Parse(content.str());
+  const uintmax_t size = std::filesystem::file_size(path_, error);
+  std::string content(error ? 0 : std::min<uintmax_t>(size, kLargestFile), '\0');
+  file.read(content.data(), static_cast<std::streamsize>(content.size()));
+  content.resize(static_cast<size_t>(file.gcount()));
+  Parse(content);
 }
 
 void TIniFile::Parse(std::string_view text) {
@@ -108,6 +124,8 @@ void TIniFile::Parse(std::string_view text) {
     const std::string_view raw = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
 
+    // Not settings: carrying it into the rewritten file would keep the damage.
+    if (DamagedLine(raw)) continue;
     const std::string_view line = Trim(raw);
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
       sections_.push_back(Section{std::string(Trim(line.substr(1, line.size() - 2))), {}});
@@ -184,11 +202,13 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     sections_.push_back(Section{OneLine(section), {}});
     found = sections_.end() - 1;
   }
-  for (Line& line : found->lines) {
-    if (!line.key.empty() && SameText(line.key, key)) {
-      line.value = OneLine(value);
-      return;
-    }
+  const auto same_key = [&](const Line& line) { return !line.key.empty() && SameText(line.key, key); };
+  const auto first = std::find_if(found->lines.begin(), found->lines.end(), same_key);
+  if (first != found->lines.end()) {
+    first->value = OneLine(value);
+    // Later copies of the key would contradict the value just written.
+    found->lines.erase(std::remove_if(first + 1, found->lines.end(), same_key), found->lines.end());
+    return;
   }
   // New keys go after the section's last key, ahead of trailing blank lines
   // and comments that belong to the next section.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,9 +20,15 @@ std::optional<int> ParseInteger(std::string_view text);
 // A Windows-style INI file held in memory: sections in brackets, one
 // "key=value" line per key. Sections and keys match without regard to letter
 // case and keep their order; lines it does not understand (comments, junk)
-// are kept in place so rewriting a file loses nothing.
+// are kept in place so rewriting a file loses nothing. Damaged lines (control
+// bytes, NULs, longer than kLongestLine) are dropped when read; a later copy
+// of a key is dropped when the key is written.
 class TIniFile : public TSettingsStore {
  public:
+  // A file larger than this is read up to here; a longer line is dropped.
+  static constexpr size_t kLargestFile = size_t{16} << 20;
+  static constexpr size_t kLongestLine = size_t{64} << 10;
+
   // Reads the file when it exists; a missing file is an empty one.
   explicit TIniFile(std::string path);
 

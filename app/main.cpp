@@ -1,5 +1,6 @@
 // The workbench's entry: driver libraries, the four windows, the message loop.
 
+#include <QDialog>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -40,6 +41,19 @@ bool SaveScreenshot(const QString& file) {
 }
 
 int RunWindows(TStereoApplication& app, const StartOptions& options) {
+  // Listened to before any window exists: a box shown while the windows are
+  // made (a settings folder that cannot be made) must not outlast a signal.
+  static bool running = false;
+  static bool close_at_start = false;
+  OnCloseSignal([] {
+    if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) box->reject();
+    if (running && Form1 != nullptr) {
+      Form1->close();
+    } else {
+      close_at_start = true;
+    }
+  });
+
   // The main window's creation reads the settings before the others exist.
   Form1 = new TForm1;
   Form2 = new TForm2;
@@ -49,9 +63,6 @@ int RunWindows(TStereoApplication& app, const StartOptions& options) {
   // The display window would otherwise keep the program alive on its own.
   app.setQuitOnLastWindowClosed(false);
   QObject::connect(Form1, &TForm1::Closed, &app, &QCoreApplication::quit);
-  OnCloseSignal([] {
-    if (Form1 != nullptr) Form1->close();
-  });
   Form1->show();
 
   // Queued, so a failure in the set-up is reported like any handler's.
@@ -63,6 +74,9 @@ int RunWindows(TStereoApplication& app, const StartOptions& options) {
       Form1->close();
     });
   }
+  // Closed from within the loop: a quit before it runs would be lost.
+  if (close_at_start) QTimer::singleShot(0, Form1, [] { Form1->close(); });
+  running = true;
   const int result = app.exec();
 
   delete FoBlurSetup;

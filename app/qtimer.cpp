@@ -1,5 +1,6 @@
 #include "app/qtimer.h"
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -11,15 +12,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Sleeping ends this long before the due time; the rest is polled, because a
-// sleep may overshoot by the scheduler's slack.
-constexpr double kPollMarginMs = 1.5;
-// Longest single sleep, so a shortened Interval is noticed within a few
-// milliseconds.
-constexpr double kLongestSleepMs = 2.0;
+// Longest single sleep, so a changed Interval is taken up within this.
+constexpr auto kLongestSleep = std::chrono::milliseconds(10);
+// Periods beyond this (about eleven days), +infinity and NaN never come due.
+constexpr double kFarthestMs = 1e9;
 
 double MillisecondsSince(Clock::time_point since, Clock::time_point now) {
   return std::chrono::duration<double, std::milli>(now - since).count();
+}
+
+// The first moment strictly more than interval_ms after last.
+Clock::time_point DueTime(Clock::time_point last, double interval_ms) {
+  if (!(interval_ms < kFarthestMs)) return Clock::time_point::max();
+  return last +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(interval_ms)) +
+         Clock::duration(1);
 }
 
 }  // namespace
@@ -63,31 +70,27 @@ void TQueryTimer::WaitFor() {
 void TQueryTimer::Execute() {
   thread_id_ = gettid();
   ApplyPriority();
+  // The kernel may otherwise end each sleep up to 50 us late, on purpose.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   Clock::time_point last = Clock::now();
   while (!terminate_.load()) {
     const Clock::time_point now = Clock::now();
     const double interval_ms = Interval.load();
-    const double elapsed_ms = MillisecondsSince(last, now);
-    if (elapsed_ms > interval_ms) {
+    if (MillisecondsSince(last, now) > interval_ms) {
       if (void (*on_timer)() = OnTimer.load()) on_timer();
       // The next period runs from the detection, so time spent in OnTimer
       // counts toward it and lateness is not made up.
       last = now;
       continue;
     }
-    // NaN compares false both ways and, like +infinity, never comes due.
-    WaitTowards(interval_ms > elapsed_ms ? interval_ms - elapsed_ms : kLongestSleepMs + kPollMarginMs);
+    SleepUntil(std::min(DueTime(last, interval_ms), now + kLongestSleep));
   }
   finished_ = true;
 }
 
-void TQueryTimer::WaitTowards(double remaining_ms) {
-  if (remaining_ms <= kPollMarginMs) {
-    std::this_thread::yield();
-    return;
-  }
-  const double sleep_ms = std::min(remaining_ms - kPollMarginMs, kLongestSleepMs);
+void TQueryTimer::SleepUntil(std::chrono::steady_clock::time_point wake) {
+  // An absolute wait on the monotonic clock: no polling, and Terminate cuts
+  // it short.
   std::unique_lock lock(wake_mutex_);
-  wake_.wait_for(lock, std::chrono::duration<double, std::milli>(sleep_ms),
-                 [this] { return terminate_.load(); });
+  wake_.wait_until(lock, wake, [this] { return terminate_.load(); });
 }

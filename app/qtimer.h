@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
@@ -45,9 +46,8 @@ class TQueryTimer {
  private:
   void Execute();
   void ApplyPriority();
-  // Sleeps toward the due time of the current period, or yields once when it
-  // is close.
-  void WaitTowards(double remaining_ms);
+  // Sleeps until that moment unless termination is requested first.
+  void SleepUntil(std::chrono::steady_clock::time_point wake);
 
   std::thread thread_;
   std::atomic<bool> terminate_{false};

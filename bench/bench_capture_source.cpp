@@ -18,6 +18,7 @@
 #include "Video/vidclass/vidclass_dshow.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "bench/bench_measures.h"
 #include "filters/vidfilters.h"
 #include "platform/capture_devices.h"
 
@@ -37,12 +38,6 @@ class PairCounter : public TVidFilter {
   int64_t pairs = 0;
   int64_t copied = 0;
 };
-
-double ProcessCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return now.tv_sec + now.tv_nsec * 1e-9;
-}
 
 int32_t IndexOf(const std::string& description) {
   const auto devices = platform::SystemCaptureDevices()->Devices();
@@ -79,11 +74,11 @@ void LiveSource(benchmark::State& state, const std::string& description) {
   const int64_t pairs_before = pairs->pairs;
   const int64_t copied_before = pairs->copied;
   for (auto _ : state) {
-    const double cpu_start = ProcessCpuSeconds();
+    const double cpu_start = bench::ProcessCpuSeconds();
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 3000) QTest::qWait(5);
-    cpu += ProcessCpuSeconds() - cpu_start;
+    cpu += bench::ProcessCpuSeconds() - cpu_start;
     wall += clock.nsecsElapsed() * 1e-9;
   }
   form.Device1->Stop();

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_measures.h"
 #include "drivers/frame_renderer.h"
 #include "drivers/sim_config.h"
 
@@ -43,12 +44,6 @@ void BM_RenderColour640x480(benchmark::State& state) { RenderFrames(state, 640, 
 void BM_RenderGrey1280x1024(benchmark::State& state) { RenderFrames(state, 1280, 1024, IS_CM_MONO8, 1); }
 BENCHMARK(BM_RenderColour640x480)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderGrey1280x1024)->Unit(benchmark::kMillisecond);
-
-double ProcessCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return now.tv_sec + now.tv_nsec * 1e-9;
-}
 
 // Two cameras of the driver library at 640 x 480 colour and 100 frames per
 // second; reports the share of one core the process used while they ran.
@@ -86,10 +81,10 @@ void BM_TwoCamerasLive100fps(benchmark::State& state) {
       uint64_t count = 0;
       if (read(fd, &count, sizeof count) < 0) count = 0;
     }
-    const double cpu_start = ProcessCpuSeconds();
+    const double cpu_start = bench::ProcessCpuSeconds();
     const auto wall_start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    cpu += ProcessCpuSeconds() - cpu_start;
+    cpu += bench::ProcessCpuSeconds() - cpu_start;
     wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
     for (int fd : events) {
       uint64_t count = 0;

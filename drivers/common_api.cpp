@@ -8,98 +8,99 @@ using sim::WithDevice;
 extern "C" {
 
 int32_t is_GetColorDepth(HCAM h, int32_t* pBits, int32_t* pMode) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.ColorDepth(pBits, pMode); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.ColorDepth(pBits, pMode); });
 }
 
 int32_t is_AllocImageMem(HCAM h, int32_t w, int32_t height, int32_t bitsPerPixel, char** ppMem,
                          int32_t* pId) {
-  return WithDevice(LibraryDevices(), h,
+  return WithDevice(__func__, LibraryDevices(), h,
                     [&](SimDevice& d) { return d.AllocMemory(w, height, bitsPerPixel, ppMem, pId); });
 }
 
 int32_t is_SetImageMem(HCAM h, char* pMem, int32_t id) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetActiveMemory(pMem, id); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetActiveMemory(pMem, id); });
 }
 
 int32_t is_FreeImageMem(HCAM h, char* pMem, int32_t id) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.FreeMemory(pMem, id); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.FreeMemory(pMem, id); });
 }
 
 int32_t is_GetImageMem(HCAM h, void** ppMem) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.ActiveMemory(ppMem); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.ActiveMemory(ppMem); });
 }
 
 int32_t is_GetImageMemPitch(HCAM h, int32_t* pPitch) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.ActivePitch(pPitch); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.ActivePitch(pPitch); });
 }
 
 int32_t is_SetImageSize(HCAM h, int32_t w, int32_t height) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetImageSize(w, height); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetImageSize(w, height); });
 }
 
 int32_t is_SetImagePos(HCAM h, int32_t x, int32_t y) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetImagePos(x, y); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetImagePos(x, y); });
 }
 
 int32_t is_SetColorMode(HCAM h, int32_t mode) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetColorMode(mode); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetColorMode(mode); });
 }
 
 int32_t is_SetCaptureMode(HCAM h, int32_t mode) {
-  return WithDevice(LibraryDevices(), h,
+  return WithDevice(__func__, LibraryDevices(), h,
                     [&](SimDevice&) { return mode >= 0 ? IS_SUCCESS : IS_INVALID_PARAMETER; });
 }
 
 int32_t is_SetDisplayMode(HCAM h, int32_t mode) {
   // Only device-independent bitmaps: the driver never draws on screen.
-  return WithDevice(LibraryDevices(), h,
+  return WithDevice(__func__, LibraryDevices(), h,
                     [&](SimDevice&) { return mode == IS_SET_DM_DIB ? IS_SUCCESS : IS_INVALID_PARAMETER; });
 }
 
 int32_t is_CaptureVideo(HCAM h, int32_t) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.StartLive(); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.StartLive(); });
 }
 
 int32_t is_StopLiveVideo(HCAM h, int32_t) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.StopLive(); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.StopLive(); });
 }
 
 int32_t is_GetVsyncCount(HCAM h, int32_t* pIntr, int32_t* pActIntr) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.FrameCounts(pIntr, pActIntr); });
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.FrameCounts(pIntr, pActIntr); });
 }
 
 int32_t is_SetRopEffect(HCAM h, int32_t effect, int32_t param, int32_t) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice&) {
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice&) {
     return effect >= 0 && (param == 0 || param == 1) ? IS_SUCCESS : IS_INVALID_PARAMETER;
   });
 }
 
 int32_t is_SetVideoInput(HCAM h, int32_t input) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetVideoInput(input); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetVideoInput(input); });
 }
 
 int32_t is_SetBrightness(HCAM h, int32_t v) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetBrightness(v); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetBrightness(v); });
 }
 
 int32_t is_SetContrast(HCAM h, int32_t v) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetContrast(v); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetContrast(v); });
 }
 
 int32_t is_SetSaturation(HCAM h, int32_t v) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetSaturation(v); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetSaturation(v); });
 }
 
 int32_t is_InitEvent(HCAM h, int32_t eventFd, int32_t which) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.InitEvent(eventFd, which); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.InitEvent(eventFd, which); });
 }
 
 int32_t is_EnableEvent(HCAM h, int32_t which) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.EnableEvent(which); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.EnableEvent(which); });
 }
 
 int32_t is_DisableEvent(HCAM h, int32_t which) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.DisableEvent(which); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.DisableEvent(which); });
 }
 
 }  // extern "C"

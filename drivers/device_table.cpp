@@ -41,8 +41,10 @@ int32_t DeviceTable::Close(uint32_t handle) {
     device = std::move(found->second.device);
     devices_.erase(found);
   }
+  // A camera that is gone answers as one, though its handle is freed.
+  const bool gone = device->Gone();
   device.reset();  // outside the table lock: the join may wait for a frame
-  return IS_SUCCESS;
+  return gone ? IS_INVALID_HANDLE : IS_SUCCESS;
 }
 
 std::shared_ptr<SimDevice> DeviceTable::Find(uint32_t handle) const {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "drivers/fault_plan.h"
 #include "drivers/sim_device.h"
 
 namespace sim {
@@ -25,6 +26,8 @@ class DeviceTable {
   int32_t Open(uint32_t* handle, uint32_t requested, int available, const SimConfig& config);
   int32_t Close(uint32_t handle);
   std::shared_ptr<SimDevice> Find(uint32_t handle) const;
+  // Injected failures; counting crosses every device of the library.
+  FaultPlan& Faults() const { return faults_; }
 
  private:
   const DeviceProfile& profile_;
@@ -38,13 +41,17 @@ class DeviceTable {
   static constexpr uint32_t kFirstHandle = 0x100;  // above every camera id
   uint32_t next_handle_ = kFirstHandle;
   std::map<uint32_t, OpenDevice> devices_;
+  mutable FaultPlan faults_;
 };
 
-// Runs `call` on the device behind `handle`, or answers "invalid handle".
+// Runs `call` on the device behind `handle`, or answers "invalid handle" as
+// for a camera that is gone; an injected failure of function `name` answers
+// its code without the call.
 template <typename Call>
-int32_t WithDevice(const DeviceTable& table, uint32_t handle, Call&& call) {
+int32_t WithDevice(const char* name, const DeviceTable& table, uint32_t handle, Call&& call) {
+  if (const std::optional<int32_t> fault = table.Faults().Fault(name)) return *fault;
   const std::shared_ptr<SimDevice> device = table.Find(handle);
-  if (!device) return IS_INVALID_HANDLE;
+  if (!device || device->Gone()) return IS_INVALID_HANDLE;
   return call(*device);
 }
 

@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "drivers/board_scene.h"
+#include "drivers/library_devices.h"
 #include "drivers/sim_device.h"
 #include "drivers/sim_driver_api.h"
 
@@ -57,6 +58,12 @@ int32_t stereo_sim_GetBoard(StereoSimBoard* pBoard) {
 int32_t stereo_sim_SetSceneTime(double seconds) {
   if (!std::isfinite(seconds)) return IS_INVALID_PARAMETER;
   sim::SetSceneTime(seconds);
+  return IS_SUCCESS;
+}
+
+int32_t stereo_sim_FaultsInjected(int32_t* pCount) {
+  if (pCount == nullptr) return IS_INVALID_PARAMETER;
+  *pCount = sim::LibraryDevices().Faults().Injected();
   return IS_SUCCESS;
 }
 

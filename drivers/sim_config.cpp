@@ -148,6 +148,21 @@ SimConfig ReadConfig(const EnvLookup& env) {
   } else if (!source.empty()) {
     Warn("STEREO_SIM_SOURCE", source.c_str());
   }
+  std::string faults;
+  reader.Text("STEREO_SIM_FAIL", faults);
+  if (auto rules = ParseFaultRules(faults)) {
+    config.fault_text = faults;
+    config.faults = std::move(*rules);
+  } else {
+    Warn("STEREO_SIM_FAIL", faults.c_str());
+  }
+  std::string unplug;
+  reader.Text("STEREO_SIM_UNPLUG", unplug);
+  if (auto rules = ParseUnplugRules(unplug)) {
+    config.unplug = std::move(*rules);
+  } else {
+    Warn("STEREO_SIM_UNPLUG", unplug.c_str());
+  }
   // Camera 1 always exists in the rig description, even with no camera listed.
   const int described = std::max(config.camera_count, 1);
   for (int id = 1; id <= described; ++id) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "drivers/fault_plan.h"
 #include "drivers/lens.h"
 #include "drivers/sim_driver_api.h"
 
@@ -41,6 +42,10 @@ struct SimConfig {
   int rig_file_width = 640;  // the workbench's capture size
   int rig_file_height = 480;
   std::vector<CameraGeometry> cameras;  // index 0 is camera id 1
+  // STEREO_SIM_FAIL as given (its counts restart when it changes) and parsed.
+  std::string fault_text;
+  std::vector<FaultRule> faults;
+  std::vector<UnplugRule> unplug;
 };
 
 using EnvLookup = std::function<const char*(const char*)>;

@@ -35,6 +35,13 @@ Clock::duration Seconds(double s) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
 }
 
+std::optional<Clock::time_point> UnplugTime(const SimConfig& config, uint32_t camera_id) {
+  for (const UnplugRule& rule : config.unplug) {
+    if (rule.camera_id == camera_id) return Clock::now() + Seconds(rule.after_s);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 const DeviceProfile kCameraProfile{IS_SET_EVENT_FRAME, kSensorWidth, kSensorHeight, kSensorWidth,
@@ -75,6 +82,7 @@ SimDevice::SimDevice(const DeviceProfile& profile, uint32_t camera_id, const Sim
       camera_id_(camera_id),
       geometry_(config.cameras.at(camera_id - 1)),
       scene_speed_(config.scene_speed),
+      unplug_at_(UnplugTime(config, camera_id)),
       renderer_(std::make_unique<FrameRenderer>(config, camera_id)),
       width_(profile.default_width),
       height_(profile.default_height),
@@ -451,6 +459,11 @@ void SimDevice::RenderLoop() {
   while (!quit_) {
     PendingFrame frame{};
     if (!NextFrame(lock, frame)) continue;
+    if (Gone()) {
+      // Nothing more comes from a camera that is gone; only closing wakes it.
+      wake_.wait(lock, [this] { return quit_; });
+      continue;
+    }
     FrameRequest request;
     std::shared_ptr<ImageMemory> target;
     if (!MakeRequest(frame, request, target)) continue;

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "drivers/sim_config.h"
@@ -95,6 +96,9 @@ class SimDevice {
   int32_t SetVideoInput(int32_t input);
   int32_t FrameCounts(int32_t* rendered, int32_t* delivered) const;
 
+  // Unplugged (STEREO_SIM_UNPLUG): every call fails and no frame comes.
+  [[nodiscard]] bool Gone() const { return unplug_at_ && std::chrono::steady_clock::now() >= *unplug_at_; }
+
  private:
   struct PendingFrame {
     double scene_time_s;
@@ -112,6 +116,7 @@ class SimDevice {
   const uint32_t camera_id_;
   const CameraGeometry geometry_;
   const double scene_speed_;
+  const std::optional<std::chrono::steady_clock::time_point> unplug_at_;
   std::unique_ptr<FrameRenderer> renderer_;  // used by the render thread only
 
   mutable std::mutex mutex_;

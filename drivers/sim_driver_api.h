@@ -113,6 +113,9 @@ SIM_DRIVER_EXPORT int32_t stereo_sim_GetBoard(StereoSimBoard* pBoard);
 // STEREO_SIM_SCENE_SPEED=0 the scene then holds still there: a test's way to
 // pick poses without waiting for them.
 SIM_DRIVER_EXPORT int32_t stereo_sim_SetSceneTime(double seconds);
+// How many failures STEREO_SIM_FAIL has injected in this library since its
+// rules last changed (they are taken up when a camera is counted or opened).
+SIM_DRIVER_EXPORT int32_t stereo_sim_FaultsInjected(int32_t* pCount);
 // Writes the rig as an OpenCV YAML file (K1, D1, K2, D2, R, T, image size).
 SIM_DRIVER_EXPORT int32_t stereo_sim_WriteRigFile(const char* path, int32_t width, int32_t height);
 

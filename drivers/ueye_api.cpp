@@ -21,14 +21,17 @@ using sim::WithDevice;
 extern "C" {
 
 int32_t is_GetNumberOfCameras(int32_t* pCount) {
+  const sim::SimConfig config = sim::ReadLibraryConfig();
+  if (const auto fault = sim::LibraryFault(__func__)) return *fault;
   if (pCount == nullptr) return IS_INVALID_PARAMETER;
-  *pCount = sim::ReadConfigFromEnvironment().camera_count;
+  *pCount = config.camera_count;
   return IS_SUCCESS;
 }
 
 int32_t is_GetCameraList(void* record) {
+  const sim::SimConfig config = sim::ReadLibraryConfig();
+  if (const auto fault = sim::LibraryFault(__func__)) return *fault;
   if (record == nullptr) return IS_INVALID_PARAMETER;
-  const sim::SimConfig config = sim::ReadConfigFromEnvironment();
   auto* bytes = static_cast<unsigned char*>(record);
   uint32_t room = 0;
   std::memcpy(&room, bytes, sizeof room);
@@ -52,8 +55,9 @@ int32_t is_GetCameraList(void* record) {
 }
 
 int32_t is_InitCamera(HCAM* phCam, void*) {
+  const sim::SimConfig config = sim::ReadLibraryConfig();
+  if (const auto fault = sim::LibraryFault(__func__)) return *fault;
   if (phCam == nullptr) return IS_INVALID_PARAMETER;
-  const sim::SimConfig config = sim::ReadConfigFromEnvironment();
   const int32_t result = LibraryDevices().Open(phCam, *phCam, config.camera_count, config);
   if (result == IS_SUCCESS && !config.rig_file.empty()) {
     sim::WriteRigFile(config, config.rig_file, config.rig_file_width, config.rig_file_height);
@@ -61,10 +65,13 @@ int32_t is_InitCamera(HCAM* phCam, void*) {
   return result;
 }
 
-int32_t is_ExitCamera(HCAM h) { return LibraryDevices().Close(h); }
+int32_t is_ExitCamera(HCAM h) {
+  if (const auto fault = sim::LibraryFault(__func__)) return *fault;
+  return LibraryDevices().Close(h);
+}
 
 int32_t is_GetCurrentField(HCAM h, int32_t* pField) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice&) {
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice&) {
     if (pField == nullptr) return IS_INVALID_PARAMETER;
     *pField = 0;  // progressive sensor: always the whole frame
     return IS_SUCCESS;
@@ -72,44 +79,48 @@ int32_t is_GetCurrentField(HCAM h, int32_t* pField) {
 }
 
 int32_t is_SetFrameRate(HCAM h, double fps, double* pNewFps) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetFrameRate(fps, pNewFps); });
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.SetFrameRate(fps, pNewFps); });
 }
 
 int32_t is_GetFrameTimeRange(HCAM h, double* pMin, double* pMax, double* pStep) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.FrameTimes(pMin, pMax, pStep); });
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.FrameTimes(pMin, pMax, pStep); });
 }
 
 int32_t is_SetExposureTime(HCAM h, double ms, double* pNewMs) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetExposure(ms, pNewMs); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetExposure(ms, pNewMs); });
 }
 
 int32_t is_GetExposureRange(HCAM h, double* pMin, double* pMax, double* pStep) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.ExposureLimits(pMin, pMax, pStep); });
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.ExposureLimits(pMin, pMax, pStep); });
 }
 
 int32_t is_SetPixelClock(HCAM h, int32_t mhz) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetPixelClock(mhz); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetPixelClock(mhz); });
 }
 
 int32_t is_GetPixelClockRange(HCAM h, int32_t* pMin, int32_t* pMax) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.PixelClockLimits(pMin, pMax); });
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.PixelClockLimits(pMin, pMax); });
 }
 
 int32_t is_SetWhiteBalance(HCAM h, int32_t mode) {
-  return WithDevice(LibraryDevices(), h,
+  return WithDevice(__func__, LibraryDevices(), h,
                     [&](SimDevice&) { return mode >= 0 ? IS_SUCCESS : IS_INVALID_PARAMETER; });
 }
 
 int32_t is_SetExternalTrigger(HCAM h, int32_t mode) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.SetTriggerMode(mode); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.SetTriggerMode(mode); });
 }
 
 int32_t is_ForceTrigger(HCAM h) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.ForceTrigger(); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.ForceTrigger(); });
 }
 
 int32_t is_FreezeVideo(HCAM h, int32_t wait) {
-  return WithDevice(LibraryDevices(), h, [&](SimDevice& d) { return d.Freeze(wait); });
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.Freeze(wait); });
 }
 
 }  // extern "C"

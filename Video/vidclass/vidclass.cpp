@@ -1,5 +1,7 @@
 #include "Video/vidclass/vidclass.h"
 
+#include "Video/vidclass/wait_backoff.h"
+
 namespace {
 // Ranges of a device that cannot ask its driver.
 constexpr ValueRange kDefaultExposureRange{0.0, 0.04, 1.0};
@@ -18,7 +20,11 @@ void TVideoThread::Release() {
 }
 
 void TVideoThread::Terminate() {
-  terminate_ = true;
+  {
+    const std::lock_guard lock(rest_mutex_);
+    terminate_ = true;
+  }
+  rest_.notify_all();
   ended_ = true;
   // Wakes a wait at once; the loop sees the flag before it would announce.
   FrameEvent.Signal();
@@ -27,10 +33,30 @@ void TVideoThread::Terminate() {
 
 void TVideoThread::Run() {
   platform::WaitResult last = platform::WaitTimedOut;
+  WaitBackoff backoff;
   while (!terminate_) {
     if (last != platform::WaitTimedOut) Device->FrameReady();
+    if (last == platform::WaitFailed) {
+      const std::chrono::milliseconds rest = backoff.Failed();
+      // One line per outage, not one per wait.
+      if (backoff.OutageBegan())
+        platform::PostLogLine(Device->WindowHandle, WaitFailureLine(Device->MessageNumber));
+      RestAfterFailure(rest);
+    } else {
+      backoff.Succeeded();
+    }
     last = Device->WaitForFrame();
   }
+}
+
+void TVideoThread::RestAfterFailure(std::chrono::milliseconds rest) {
+  std::unique_lock lock(rest_mutex_);
+  rest_.wait_for(lock, rest, [this] { return terminate_.load(); });
+}
+
+std::string WaitFailureLine(uint32_t message) {
+  return "Frame wait failed (message " + std::to_string(message) + "), retrying every " +
+         std::to_string(WaitBackoff::kLongest.count()) + " ms";
 }
 
 tVideoDevice::~tVideoDevice() {

@@ -4,8 +4,11 @@
 // of every source that can be opened.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +39,9 @@ struct ValueRange {
 
 class tVideoDevice;
 
+// The log line a capture thread posts when its waits begin to fail.
+std::string WaitFailureLine(uint32_t message);
+
 // One capture thread per device: waits for the device's frames and announces
 // each one. The thread never waits for the user-interface thread.
 class TVideoThread {
@@ -62,8 +68,12 @@ class TVideoThread {
 
  private:
   void Run();
+  // Sleeps after a failed wait; Terminate cuts it short.
+  void RestAfterFailure(std::chrono::milliseconds rest);
 
   std::atomic<bool> terminate_{false};
+  std::mutex rest_mutex_;
+  std::condition_variable rest_;
   bool ended_ = false;
   std::thread thread_;
 };

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -15,6 +16,7 @@
 
 #include "Video/vidclass/falcimp.h"
 #include "Video/vidclass/uEyeimp.h"
+#include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/application.h"
@@ -121,6 +123,16 @@ QString TakeShownErrors() { return std::exchange(ShownErrors(), QString()); }
 
 void RecordShownErrors() {
   SetErrorReporter([](const QString& message) { ShownErrors() += message + '\n'; });
+}
+
+DeliveryCounter::DeliveryCounter() { QCoreApplication::instance()->installEventFilter(this); }
+
+DeliveryCounter::~DeliveryCounter() { QCoreApplication::instance()->removeEventFilter(this); }
+
+bool DeliveryCounter::eventFilter(QObject* /*watched*/, QEvent* event) {
+  if (event->type() == static_cast<QEvent::Type>(kFirstSourceMessage)) ++first;
+  if (event->type() == static_cast<QEvent::Type>(kSecondSourceMessage)) ++second;
+  return false;
 }
 
 bool SetUpSimulatedPair(TForm1& form) {

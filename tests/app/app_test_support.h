@@ -4,6 +4,7 @@
 // run (the workbench's own, so its exception handling is in force), a
 // settings folder of their own, and the real windows.
 
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 #include <chrono>
@@ -72,6 +73,17 @@ void AnswerFileDialog(std::function<QFileDialog*()> dialog, const QString& path)
 QString TakeShownErrors();
 // Puts back the recorder that TakeShownErrors reads, after a test replaced it.
 void RecordShownErrors();
+
+// Counts the frame messages the application delivers, per source, while it
+// lives.
+class DeliveryCounter : public QObject {
+ public:
+  DeliveryCounter();
+  ~DeliveryCounter() override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  int first = 0;
+  int second = 0;
+};
 
 // Picks the first two simulated cameras in the window's lists and presses the
 // "Init" below both; true when both opened.

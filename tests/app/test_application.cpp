@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -247,6 +248,33 @@ TEST_F(ProgramTest, StoredValuesSurviveARunEndedBySignal) {
   EXPECT_NE(settings.find("Framerate=2.5\n"), std::string::npos) << settings;
   EXPECT_NE(settings.find("FourCC=MJPG\n"), std::string::npos) << settings;
   EXPECT_NE(settings.find("Exposure=42\n"), std::string::npos) << settings;
+}
+
+// Stereo.ini is a directory: the settings cannot be written at close.
+TEST_F(ProgramTest, SignalledCloseReportsAnUnwritableSettingsFileWithoutABox) {
+  ASSERT_TRUE(QDir(config_.path()).mkdir("Stereo.ini"));
+  StartAndTerminate({});
+  const QString errors = process_.readAllStandardError();
+  EXPECT_TRUE(errors.contains("Settings file " + config_.path() + "/Stereo.ini can not be written"))
+      << errors.toStdString();
+}
+
+// The settings folder cannot be made: a box opens while the windows are made.
+TEST_F(ProgramTest, SignalEndsTheProgramThroughAStartUpErrorBox) {
+  QProcessEnvironment environment = process_.processEnvironment();
+  environment.insert("XDG_CONFIG_HOME", config_.path() + "/no/parent");
+  process_.setProcessEnvironment(environment);
+  StartAndTerminate({});
+  EXPECT_TRUE(process_.readAllStandardError().contains("can not be made"));
+}
+
+TEST(CloseBox, UnwritableSettingsFileIsShownInABox) {
+  ScopedSettingsFolder folder;
+  ASSERT_TRUE(std::filesystem::create_directory(folder.SettingsFile()));
+  TakeShownErrors();
+  { Windows windows; }
+  EXPECT_EQ(TakeShownErrors().toStdString(),
+            "Settings file " + folder.SettingsFile() + " can not be written\n");
 }
 
 // Both panes of a picture of the display window hold the board: dark squares

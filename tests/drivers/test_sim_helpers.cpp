@@ -78,6 +78,24 @@ TEST(SimConfigParsing, NumberListsAndSizes) {
   EXPECT_FALSE(ParseImageSize("640x480x3"));
 }
 
+TEST(SimConfigParsing, FaultAndUnplugRules) {
+  const auto faults = ParseFaultRules("is_FreezeVideo:3:-1,is_AllocImageMem:1:1");
+  ASSERT_TRUE(faults);
+  ASSERT_EQ(faults->size(), 2u);
+  EXPECT_EQ((*faults)[0].call, "is_FreezeVideo");
+  EXPECT_EQ((*faults)[0].nth, 3);
+  EXPECT_EQ((*faults)[0].code, -1);
+  EXPECT_EQ((*faults)[1].code, 1);
+  EXPECT_TRUE(ParseFaultRules("") && ParseFaultRules("")->empty());
+  for (const char* bad : {"is_FreezeVideo:0:1", "is_FreezeVideo:1", ":1:1", "a:1:1,", "a:x:1", "a:1:1:1"})
+    EXPECT_FALSE(ParseFaultRules(bad)) << bad;
+  const auto unplug = ParseUnplugRules("2:5,1:0.5");
+  ASSERT_TRUE(unplug && unplug->size() == 2u);
+  EXPECT_EQ((*unplug)[1].camera_id, 1u);
+  EXPECT_EQ((*unplug)[1].after_s, 0.5);
+  for (const char* bad : {"0:5", "1:-1", "1", "1:5,", "x:5"}) EXPECT_FALSE(ParseUnplugRules(bad)) << bad;
+}
+
 TEST(SimConfigParsing, VariablesOverrideDefaultsAndBadValuesAreIgnored) {
   const SimConfig defaults = ConfigOf({});
   EXPECT_EQ(defaults.camera_count, 2);

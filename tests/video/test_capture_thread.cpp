@@ -35,12 +35,13 @@ class SignalledDevice : public tVideoDevice {
   platform::WaitResult WaitForFrame() override {
     ++Waits;
     ++waitsOfAllDevices;
-    if (FailNextWait.exchange(false)) return platform::WaitFailed;
+    if (FailNextWait.exchange(false) || FailWaits.load()) return platform::WaitFailed;
     return tVideoDevice::WaitForFrame();
   }
 
   std::atomic<int> Waits{0};
   std::atomic<bool> FailNextWait{false};
+  std::atomic<bool> FailWaits{false};
 };
 
 class CaptureThread : public ::testing::Test {
@@ -126,6 +127,31 @@ TEST_F(CaptureThread, FailedWaitCountsAsAFrame) {
   device.SignalFrame();
 
   ASSERT_TRUE(WaitFor(MessageEntry(2024), 2));
+}
+
+// A source whose event is gone: its waits fail at once, every time.
+TEST_F(CaptureThread, FailingWaitsBackOffAndLogOneLinePerOutage) {
+  SignalledDevice device(&window_);
+  device.Init(kFirstSourceMessage);
+  device.FailWaits = true;
+  device.SignalFrame();
+  std::this_thread::sleep_for(600ms);
+  // Rests of 2, 4, ... 64 ms, then 100 ms: about a dozen waits, not millions.
+  const int waits = device.Waits.load();
+  EXPECT_GE(waits, 5);
+  EXPECT_LE(waits, 20);
+  const std::string line = LineEntry(WaitFailureLine(kFirstSourceMessage));
+  EXPECT_EQ(AnnouncementLog::Instance().Count(line), 1u);
+
+  // Frames again end the outage; the next one is logged once more.
+  device.FailWaits = false;
+  const int before = device.Waits.load();
+  device.SignalFrame();
+  for (int i = 0; i < 500 && device.Waits.load() < before + 2; ++i) std::this_thread::sleep_for(2ms);
+  ASSERT_GE(device.Waits.load(), before + 2);
+  device.FailWaits = true;
+  device.SignalFrame();
+  ASSERT_TRUE(WaitFor(line, 2));
 }
 
 TEST_F(CaptureThread, SuspendedThreadAnnouncesNothingUntilReleased) {

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Long run, not part of the tests: both simulated cameras live in trigger mode
+# at their highest rate with a difference filter, under the sanitizer build,
+# for SECONDS. Samples the program's resident memory and core share every
+# few seconds into OUT/samples.txt; fails when memory grows after the first
+# minute (by more than SOAK_TOLERANCE_KIB, default 4096).
+# Usage: scripts/soak.sh SECONDS [OUT]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ $# -lt 1 ]; then
+  echo "Usage: scripts/soak.sh SECONDS [OUT]" >&2
+  exit 2
+fi
+seconds=$1
+out=$(realpath -m "${2:-build/soak}")
+tolerance_kib=${SOAK_TOLERANCE_KIB:-4096}
+every=5
+mkdir -p "$out"
+scripts/setup.sh
+build=build/debug
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$build" -j2 --target stereo_demo uEye_api falcon
+# The sanitizer holds freed memory back for a while; a small quarantine is
+# full within the first minute, so later growth is the program's own.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=4}
+QT_QPA_PLATFORM=offscreen "$build/bin/stereo_demo" soak "$out" "$seconds" >"$out/demo.txt" 2>&1 &
+pid=$!
+
+ticks=$(getconf CLK_TCK)
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null; }
+start=$(date +%s.%N)
+last_time=$start
+last_cpu=$(cpu_ticks || echo 0)
+baseline=""
+peak=0
+echo "seconds rss_kib core_share" >"$out/samples.txt"
+while sleep "$every" && kill -0 "$pid" 2>/dev/null; do
+  rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null) || break
+  cpu=$(cpu_ticks) || break
+  now=$(date +%s.%N)
+  read -r elapsed share < <(awk -v s="$start" -v n="$now" -v l="$last_time" -v c="$cpu" -v p="$last_cpu" -v t="$ticks" \
+    'BEGIN { printf "%.0f %.3f\n", n - s, (c - p) / t / (n - l) }')
+  echo "$elapsed $rss $share" | tee -a "$out/samples.txt"
+  last_time=$now
+  last_cpu=$cpu
+  if [ "$elapsed" -ge 60 ]; then
+    [ -n "$baseline" ] || baseline=$rss
+    [ "$rss" -le "$peak" ] || peak=$rss
+  fi
+done
+status=0
+wait "$pid" || status=$?
+if [ "$status" -ne 0 ]; then
+  echo "soak: the program ended with status $status (see $out/demo.txt)" >&2
+  exit 1
+fi
+if [ -z "$baseline" ]; then
+  echo "soak: ran less than a minute; memory not judged"
+  exit 0
+fi
+growth=$((peak - baseline))
+echo "soak: resident memory after the first minute $baseline KiB, highest $peak KiB (growth $growth KiB)"
+if [ "$growth" -gt "$tolerance_kib" ]; then
+  echo "soak: memory grew after the first minute" >&2
+  exit 1
+fi
