@@ -8,7 +8,17 @@ void TUndistortCache::Apply(const cv::Mat& src, cv::Mat& dst, const cv::Matx33f&
   if (map_xy_.empty() || src.size() != size_ || camera != camera_ || distortion != distortion_) {
     Rebuild(src.size(), camera, distortion);
   }
-  cv::remap(src, dst, map_xy_, map_fraction_, cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+  // Equal bands of rows, one a thread: remap's own split leaves one thread
+  // with more rows than the other at these frame sizes.
+  const int bands = std::max(1, cv::getNumThreads());
+  cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+    for (int band = range.start; band < range.end; ++band) {
+      const cv::Range rows(src.rows * band / bands, src.rows * (band + 1) / bands);
+      cv::Mat target = dst.rowRange(rows);
+      cv::remap(src, target, map_xy_.rowRange(rows), map_fraction_.rowRange(rows), cv::INTER_LINEAR,
+                cv::BORDER_CONSTANT);
+    }
+  });
 }
 
 void TUndistortCache::Rebuild(cv::Size size, const cv::Matx33f& camera, const cv::Vec4f& distortion) {
