@@ -15,17 +15,13 @@
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "filters/vidfilters.h"
 
 namespace {
 
 size_t SkipDigits(const std::string& text, size_t at) {
   while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) != 0) ++at;
   return at;
-}
-
-bool SameFormat(const IplImage* a, const IplImage* b) {
-  return a != nullptr && b != nullptr && a->width == b->width && a->height == b->height &&
-         a->nChannels == b->nChannels && a->depth == b->depth;
 }
 
 bool SameSize(const IplImage* a, const IplImage* b) {

@@ -17,6 +17,18 @@
 
 TFoDistortSetup* FoDistortSetup = nullptr;
 
+namespace {
+
+// The wait cursor while it lives, however the work ends.
+struct BusyCursor {
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+}  // namespace
+
 TFoDistortSetup::TFoDistortSetup(QWidget* parent, TDistortFilter* filter)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint),
       Filter(filter),
@@ -106,16 +118,10 @@ void TFoDistortSetup::BuCalibClick() { RunBusy(&TDistortFilter::Calibrate); }
 void TFoDistortSetup::RunBusy(void (TDistortFilter::*step)()) {
   if (Filter == nullptr) return;
   StatusBar1->showMessage(QStringLiteral("Calibrating…"));
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const BusyCursor busy;
   // The status is drawn before the work starts.
   repaint();
-  try {
-    (Filter->*step)();
-  } catch (...) {
-    QApplication::restoreOverrideCursor();
-    throw;
-  }
-  QApplication::restoreOverrideCursor();
+  (Filter->*step)();
   StatusBar1->clearMessage();
 }
 

@@ -101,9 +101,6 @@ class TDistortFilter : public TVidFilter {
   // The last stereo calibration, made or loaded.
   std::optional<TStereoCalibration> StereoResult;
 
-  const TUndistortCache& LeftUndistortion() const { return undistort_left_; }
-  const TUndistortCache& RightUndistortion() const { return undistort_right_; }
-
  protected:
   void FinishCreate() override;
 
