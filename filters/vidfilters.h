@@ -13,13 +13,16 @@
 #include <string>
 #include <utility>
 
+#include "Video/vidclass/frame_stamp.h"
 #include "filters/filter_setup.h"
 #include "filters/settings_store.h"
 
 // Eight image references passed by value down the chain: slot 0 left,
-// slot 1 right; slots 2 to 7 travel unchanged.
+// slot 1 right; slots 2 to 7 travel unchanged. Stamps say which frame of each
+// source the left and the right image are.
 struct ImagePair {
   std::array<IplImage*, 8> Images{};
+  std::array<FrameStamp, 2> Stamps{};
 
   IplImage*& Left() { return Images[0]; }
   IplImage* Left() const { return Images[0]; }
