@@ -68,6 +68,9 @@ class TCalibrationFilter {
 
   int BoardWidth = 8;
   int BoardHeight = 6;
+  // Side of one printed square in mm: lengths of a calibration (T, P2, Q)
+  // come out in mm.
+  double SquareSize_mm = 25.0;
   // Found corners are refined to sub-pixel accuracy before they are drawn
   // and kept.
   bool SubPixel = false;
