@@ -6,6 +6,7 @@
 #include <random>
 
 #include "drivers/board_scene.h"
+#include "drivers/depth_scene.h"
 #include "drivers/lens.h"
 #include "drivers/replay_source.h"
 
@@ -69,9 +70,11 @@ inline float Inside(float u, float lo, float hi, float inverse_width) {
   return Clamp01(0.5f + std::min(u - lo, hi - u) * inverse_width);
 }
 
-// Reflectance of the scene along each ray of a row segment. The hot loop of
-// the simulator: a homography, a division and a few clamps per pixel.
-void BoardRow(const float* ray_x, const float* ray_y, int count, const BoardRowParams& p, float* out) {
+// Reflectance of the scene along each ray of a row segment, the board drawn
+// over what lies behind it wherever it is nearer. The hot loop of the
+// simulator: a homography, a division and a few clamps per pixel.
+void BoardRow(const float* ray_x, const float* ray_y, int count, const BoardRowParams& p, const float* behind,
+              const float* behind_inverse_depth, float* out) {
   for (int i = 0; i < count; ++i) {
     const float x = ray_x[i];
     const float y = ray_y[i];
@@ -92,10 +95,12 @@ void BoardRow(const float* ray_x, const float* ray_y, int count, const BoardRowP
         0.5f + 0.5f * CheckerWave(checker_u, inverse_width) * CheckerWave(checker_v, inverse_width);
     const float in_pattern = Inside(u, p.pattern_lo_u, p.pattern_hi_u, inverse_width) *
                              Inside(v, p.pattern_lo_v, p.pattern_hi_v, inverse_width);
-    const float on_board = Inside(u, p.margin_lo_u, p.margin_hi_u, inverse_width) *
-                           Inside(v, p.margin_lo_v, p.margin_hi_v, inverse_width);
+    const float on_board = c > behind_inverse_depth[i]
+                               ? Inside(u, p.margin_lo_u, p.margin_hi_u, inverse_width) *
+                                     Inside(v, p.margin_lo_v, p.margin_hi_v, inverse_width)
+                               : 0.0f;
     const float board = kWhite - (kWhite - kBlack) * in_pattern * dark;
-    out[i] = kBackground + (board - kBackground) * on_board;
+    out[i] = behind[i] + (board - behind[i]) * on_board;
   }
 }
 
@@ -229,9 +234,13 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
                          rays_.camera.p1 == cam.p1 && rays_.camera.p2 == cam.p2;
   if (!same_lens) BuildRayTable(cam, rays_);
   reflectance_.resize(cam.width);
+  // Behind the board: the scene's surfaces, or a plain background far away.
+  const bool scene = source_ == ImageSource::kScene;
+  if (scene) backdrop_.Prepare(cam);
+  behind_.assign(cam.width, kBackground);
+  behind_inverse_depth_.assign(cam.width, 0.0f);
 
-  const double scene_time = source_ == ImageSource::kStillBoard ? 0.0 : request.scene_time_s;
-  const cv::Matx33d g = RayToBoardHomography(BoardPoseAt(scene_time), cam, square_mm_);
+  const cv::Matx33d g = RayToBoardHomography(BoardPoseFor(source_, request.scene_time_s), cam, square_mm_);
   BoardRowParams params{};
   for (int i = 0; i < 9; ++i) params.g[i] = static_cast<float>(g.val[i]);
   params.footprint = static_cast<float>(std::sqrt(std::abs(cv::determinant(g)) / (cam.fx * cam.fy)));
@@ -244,7 +253,7 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
   params.margin_lo_v = static_cast<float>(-1.0 - kMarginSquares);
   params.margin_hi_v = static_cast<float>(kSquaresY - 1 + kMarginSquares);
 
-  const Span span = BoardSpan(request, g);
+  const Span span = scene ? Span{0, cam.width, 0, cam.height} : BoardSpan(request, g);
   const SensorResponse response = ResponseFor(request);
   const int channels = response.channels;
   for (int row = 0; row < cam.height; ++row) {
@@ -256,7 +265,11 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
     }
     const int count = span.x1 - span.x0;
     const size_t first = static_cast<size_t>(row) * cam.width + span.x0;
-    BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, reflectance_.data());
+    if (scene)
+      backdrop_.Row(rays_.x.data() + first, rays_.y.data() + first, count, behind_.data(),
+                    behind_inverse_depth_.data());
+    BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, behind_.data(),
+             behind_inverse_depth_.data(), reflectance_.data());
     std::memcpy(out, background, static_cast<size_t>(span.x0) * channels);
     const ptrdiff_t board_start = static_cast<ptrdiff_t>(span.x0) * channels;
     const ptrdiff_t board_end = static_cast<ptrdiff_t>(span.x1) * channels;
