@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "drivers/lens.h"
@@ -60,9 +61,11 @@ class NoiseTexture {
 
   // Bilinear sample at surface coordinates (mm).
   float At(float s_mm, float t_mm) const {
-    constexpr float kFar = 1e6f;  // keeps the index arithmetic in range
-    const float fs = std::clamp(s_mm * inverse_texel_, -kFar, kFar) + kFar;
-    const float ft = std::clamp(t_mm * inverse_texel_, -kFar, kFar) + kFar;
+    // Shifted to positive texel numbers by a whole number of textures, small
+    // enough to keep a float's fraction fine.
+    constexpr float kShift = 4096.0f;
+    const float fs = std::clamp(s_mm * inverse_texel_, 1.0f - kShift, kShift) + kShift;
+    const float ft = std::clamp(t_mm * inverse_texel_, 1.0f - kShift, kShift) + kShift;
     const int is = static_cast<int>(fs);
     const int it = static_cast<int>(ft);
     const float ws = fs - static_cast<float>(is);
@@ -127,6 +130,30 @@ ScenePlane Panel() {
           kPanelHalfHeight_mm};
 }
 
+// A surface in front of one camera: a homography takes the camera's
+// normalised rays (x, y, 1) to (s, t, 1) over depth.
+struct PlacedSurface {
+  cv::Matx33d ray_to_surface;
+  ScenePlane plane;
+
+  double InverseDepth(const cv::Vec3d& ray) const { return ray_to_surface.row(2).dot(ray.t()); }
+  cv::Point2d At(const cv::Vec3d& ray) const {
+    const cv::Vec3d scaled = ray_to_surface * ray;
+    return {scaled[0] / scaled[2], scaled[1] / scaled[2]};
+  }
+  bool Contains(const cv::Point2d& at) const {
+    return at.x >= plane.s_lo && at.x <= plane.s_hi && at.y >= plane.t_lo && at.y <= plane.t_hi;
+  }
+};
+
+PlacedSurface Place(const ScenePlane& plane, const cv::Matx33d& to_camera, const cv::Vec3d& translation) {
+  const cv::Vec3d s = to_camera * plane.axis_s, t = to_camera * plane.axis_t;
+  const cv::Vec3d o = to_camera * plane.origin + translation;
+  // Columns take (s, t, 1) to depth times the ray.
+  const cv::Matx33d surface_to_ray(s[0], t[0], o[0], s[1], t[1], o[1], s[2], t[2], o[2]);
+  return {surface_to_ray.inv(), plane};
+}
+
 // The board's path 450 - 850 mm away, pushed back to 1215 - 1385 mm along the
 // line of sight from camera 1, so it stays in view and keeps its motion.
 BoardPose FartherAway(BoardPose pose) {
@@ -185,62 +212,34 @@ std::optional<double> FirstHit(const std::vector<ScenePlane>& surfaces, const cv
   return nearest;
 }
 
-void SceneBackdrop::Prepare(const StereoSimCameraModel& camera) {
-  const cv::Vec3d rotation(camera.rotation), translation(camera.translation);
-  if (rotation == rotation_ && translation == translation_) return;
-  rotation_ = rotation;
-  translation_ = translation;
-  const cv::Matx33d to_camera = RotationFromVector(rotation);
-  auto place = [&](const ScenePlane& plane) {
-    const cv::Vec3d s = to_camera * plane.axis_s, t = to_camera * plane.axis_t;
-    const cv::Vec3d o = to_camera * plane.origin + translation;
-    // Columns map (s, t, 1) to depth times the ray; its inverse takes a ray
-    // to (s, t, 1) over depth.
-    const cv::Matx33d surface_to_ray(s[0], t[0], o[0], s[1], t[1], o[1], s[2], t[2], o[2]);
-    const cv::Matx33d ray_to_surface = surface_to_ray.inv();
-    Placed placed{};
-    for (int i = 0; i < 9; ++i) placed.g[i] = static_cast<float>(ray_to_surface.val[i]);
-    auto finite = [](double v) { return static_cast<float>(std::clamp(v, -1e30, 1e30)); };
-    placed.s_lo = finite(plane.s_lo);
-    placed.s_hi = finite(plane.s_hi);
-    placed.t_lo = finite(plane.t_lo);
-    placed.t_hi = finite(plane.t_hi);
-    return placed;
-  };
-  wall_ = place(Wall());
-  panel_ = place(Panel());
-  WallTexture();  // made now, not inside the first frame's row loop
-  PanelTexture();
-}
-
-void SceneBackdrop::Row(const float* ray_x, const float* ray_y, int count, float* reflectance,
-                        float* inverse_depth) const {
+void SceneBackdrop::Prepare(const StereoSimCameraModel& camera, const float* ray_x, const float* ray_y) {
+  if (!reflectance_.empty() && std::memcmp(&camera, &camera_, sizeof camera) == 0) return;
+  camera_ = camera;
+  const size_t count = static_cast<size_t>(camera.width) * camera.height;
+  reflectance_.resize(count);
+  inverse_depth_.resize(count);
+  const cv::Matx33d to_camera =
+      RotationFromVector({camera.rotation[0], camera.rotation[1], camera.rotation[2]});
+  const cv::Vec3d translation(camera.translation);
+  const PlacedSurface wall = Place(Wall(), to_camera, translation);
+  const PlacedSurface panel = Place(Panel(), to_camera, translation);
   const NoiseTexture& wall_texture = WallTexture();
   const NoiseTexture& panel_texture = PanelTexture();
-  const float* w = wall_.g;
-  const float* p = panel_.g;
-  for (int i = 0; i < count; ++i) {
-    const float x = ray_x[i];
-    const float y = ray_y[i];
-    const float wall_near = w[6] * x + w[7] * y + w[8];
-    const float panel_near = p[6] * x + p[7] * y + p[8];
-    if (panel_near > std::max(wall_near, 0.0f)) {
-      const float s = (p[0] * x + p[1] * y + p[2]) / panel_near;
-      const float t = (p[3] * x + p[4] * y + p[5]) / panel_near;
-      if (s >= panel_.s_lo && s <= panel_.s_hi && t >= panel_.t_lo && t <= panel_.t_hi) {
-        reflectance[i] = panel_texture.At(s, t);
-        inverse_depth[i] = panel_near;
+  for (size_t i = 0; i < count; ++i) {
+    const cv::Vec3d ray(ray_x[i], ray_y[i], 1.0);
+    const double wall_near = wall.InverseDepth(ray);
+    const double panel_near = panel.InverseDepth(ray);
+    if (panel_near > std::max(wall_near, 0.0)) {
+      const cv::Point2d at = panel.At(ray);
+      if (panel.Contains(at)) {
+        reflectance_[i] = panel_texture.At(at.x, at.y);
+        inverse_depth_[i] = static_cast<float>(panel_near);
         continue;
       }
     }
-    if (wall_near > 0.0f) {
-      reflectance[i] =
-          wall_texture.At((w[0] * x + w[1] * y + w[2]) / wall_near, (w[3] * x + w[4] * y + w[5]) / wall_near);
-      inverse_depth[i] = wall_near;
-    } else {
-      reflectance[i] = kNothing;
-      inverse_depth[i] = 0.0f;
-    }
+    const cv::Point2d at = wall.At(ray);
+    reflectance_[i] = wall_near > 0.0 ? wall_texture.At(at.x, at.y) : kNothing;
+    inverse_depth_[i] = static_cast<float>(std::max(wall_near, 0.0));
   }
 }
 

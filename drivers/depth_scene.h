@@ -43,24 +43,24 @@ std::optional<double> FirstHit(const std::vector<ScenePlane>& surfaces, const cv
                                const cv::Vec3d& direction);
 
 // The wall and the panel as one camera sees them: what lies behind the
-// board, pixel by pixel. Each renderer owns one; the textures are shared.
+// board, pixel by pixel. They never move, so a camera traces them once.
 class SceneBackdrop {
  public:
-  // Places the surfaces in front of this camera; cheap when it has not moved.
-  void Prepare(const StereoSimCameraModel& camera);
-  // Reflectance and inverse depth (1/mm) of the nearest surface along each
-  // normalised ray (x, y, 1) of a row.
-  void Row(const float* ray_x, const float* ray_y, int count, float* reflectance, float* inverse_depth) const;
+  // Traces every ray of the camera (normalised (x, y, 1), row by row) unless
+  // this very camera was traced last.
+  void Prepare(const StereoSimCameraModel& camera, const float* ray_x, const float* ray_y);
+  // Reflectance and inverse depth (1/mm) of the nearest surface along each ray of a row.
+  const float* Reflectance(int row) const {
+    return reflectance_.data() + static_cast<size_t>(row) * camera_.width;
+  }
+  const float* InverseDepth(int row) const {
+    return inverse_depth_.data() + static_cast<size_t>(row) * camera_.width;
+  }
 
  private:
-  struct Placed {
-    float g[9];  // ray -> (s, t, 1) / depth
-    float s_lo, s_hi, t_lo, t_hi;
-  };
-  cv::Vec3d rotation_{1e9, 0, 0};
-  cv::Vec3d translation_;
-  Placed wall_{};
-  Placed panel_{};
+  StereoSimCameraModel camera_{};
+  std::vector<float> reflectance_;
+  std::vector<float> inverse_depth_;
 };
 
 }  // namespace sim

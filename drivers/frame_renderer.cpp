@@ -104,6 +104,15 @@ void BoardRow(const float* ray_x, const float* ray_y, int count, const BoardRowP
   }
 }
 
+// One row of the depth scene: the backdrop, and the board drawn over it
+// between columns x0 and x1 wherever it is nearer.
+void SceneRow(const SceneBackdrop& backdrop, int row, const float* ray_x, const float* ray_y, int width,
+              const BoardRowParams& board, int x0, int x1, float* out) {
+  std::memcpy(out, backdrop.Reflectance(row), static_cast<size_t>(width) * sizeof(float));
+  if (x1 <= x0) return;
+  BoardRow(ray_x + x0, ray_y + x0, x1 - x0, board, out + x0, backdrop.InverseDepth(row) + x0, out + x0);
+}
+
 inline uint8_t Saturate(float v) {
   return static_cast<uint8_t>(static_cast<int>(std::clamp(v + 0.5f, 0.0f, 255.0f)));
 }
@@ -236,9 +245,9 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
   reflectance_.resize(cam.width);
   // Behind the board: the scene's surfaces, or a plain background far away.
   const bool scene = source_ == ImageSource::kScene;
-  if (scene) backdrop_.Prepare(cam);
-  behind_.assign(cam.width, kBackground);
-  behind_inverse_depth_.assign(cam.width, 0.0f);
+  if (scene) backdrop_.Prepare(cam, rays_.x.data(), rays_.y.data());
+  backdrop_row_.assign(cam.width, kBackground);
+  backdrop_inverse_depth_.assign(cam.width, 0.0f);
 
   const cv::Matx33d g = RayToBoardHomography(BoardPoseFor(source_, request.scene_time_s), cam, square_mm_);
   BoardRowParams params{};
@@ -253,11 +262,20 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
   params.margin_lo_v = static_cast<float>(-1.0 - kMarginSquares);
   params.margin_hi_v = static_cast<float>(kSquaresY - 1 + kMarginSquares);
 
-  const Span span = scene ? Span{0, cam.width, 0, cam.height} : BoardSpan(request, g);
+  const Span span = BoardSpan(request, g);
   const SensorResponse response = ResponseFor(request);
   const int channels = response.channels;
   for (int row = 0; row < cam.height; ++row) {
     uint8_t* out = request.pixels + static_cast<ptrdiff_t>(row) * request.pitch;
+    if (scene) {
+      const size_t first = static_cast<size_t>(row) * cam.width;
+      const bool crosses_board = row >= span.y0 && row < span.y1;
+      SceneRow(backdrop_, row, rays_.x.data() + first, rays_.y.data() + first, cam.width, params,
+               crosses_board ? span.x0 : 0, crosses_board ? span.x1 : 0, reflectance_.data());
+      ExposePixels(reflectance_.data(), cam.width, response,
+                   NextNoise(static_cast<size_t>(cam.width) * channels), out);
+      continue;
+    }
     const uint8_t* background = NextBackground(response, cam.width);
     if (row < span.y0 || row >= span.y1 || span.x1 <= span.x0) {
       std::memcpy(out, background, static_cast<size_t>(cam.width) * channels);
@@ -265,11 +283,8 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
     }
     const int count = span.x1 - span.x0;
     const size_t first = static_cast<size_t>(row) * cam.width + span.x0;
-    if (scene)
-      backdrop_.Row(rays_.x.data() + first, rays_.y.data() + first, count, behind_.data(),
-                    behind_inverse_depth_.data());
-    BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, behind_.data(),
-             behind_inverse_depth_.data(), reflectance_.data());
+    BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, backdrop_row_.data(),
+             backdrop_inverse_depth_.data(), reflectance_.data());
     std::memcpy(out, background, static_cast<size_t>(span.x0) * channels);
     const ptrdiff_t board_start = static_cast<ptrdiff_t>(span.x0) * channels;
     const ptrdiff_t board_end = static_cast<ptrdiff_t>(span.x1) * channels;

@@ -81,8 +81,9 @@ class FrameRenderer {
   RayTable rays_;
   std::vector<float> reflectance_;
   SceneBackdrop backdrop_;
-  std::vector<float> behind_;
-  std::vector<float> behind_inverse_depth_;
+  // The board source's plain backdrop: background reflectance, infinitely far.
+  std::vector<float> backdrop_row_;
+  std::vector<float> backdrop_inverse_depth_;
   std::vector<float> noise_;
   std::vector<uint8_t> background_;
   SensorResponse background_response_;
