@@ -30,33 +30,11 @@ using namespace std::chrono_literals;
 // A moment of the textured scene at which the board faces the rig 1.2 m away.
 constexpr double kDepthPose = 1058.5;
 
-cv::Mat Read(const cv::FileStorage& file, const char* key) {
-  cv::Mat value;
-  file[key] >> value;
-  value.convertTo(value, CV_64F);
-  return value;
-}
-
-// The rig's true model at 640 x 480 as a calibration file, rectified as
-// "Stereo Calibrate" would.
+// The rig's true model at 640 x 480 as a calibration file.
 std::string TrueCalibrationFile(const rig_operator::SimulatedRig& rig, const QTemporaryDir& folder) {
-  const std::string truth_path = folder.filePath("truth.yml").toStdString();
-  EXPECT_TRUE(rig.WriteRigFile(truth_path, 640, 480));
-  const cv::FileStorage truth(truth_path, cv::FileStorage::READ);
-  TStereoCalibration c;
-  c.ImageSize = {640, 480};
-  c.BoardSize = {8, 6};
-  c.SquareSize_mm = static_cast<double>(truth["square_mm"]);
-  c.K1 = cv::Matx33d(Read(truth, "K1").ptr<double>());
-  c.K2 = cv::Matx33d(Read(truth, "K2").ptr<double>());
-  c.D1 = cv::Vec4d(Read(truth, "D1").ptr<double>());
-  c.D2 = cv::Vec4d(Read(truth, "D2").ptr<double>());
-  c.R = cv::Matx33d(Read(truth, "R").ptr<double>());
-  c.T = cv::Vec3d(Read(truth, "T").ptr<double>());
-  cv::stereoRectify(c.K1, c.D1, c.K2, c.D2, c.ImageSize, c.R, c.T, c.R1, c.R2, c.P1, c.P2, c.Q);
   const std::string path = folder.filePath("calibration.yml").toStdString();
   std::string why;
-  EXPECT_TRUE(WriteCalibrationFile(path, c, why)) << why;
+  EXPECT_TRUE(WriteCalibrationFile(path, rig.TrueCalibration({640, 480}), why)) << why;
   return path;
 }
 
