@@ -29,7 +29,8 @@ void* LoadLibrary(const char* file_name) {
   // not searched); an installed program keeps them in its private library
   // folder, which no run path names: a run path would be searched before the
   // system's folders.
-  for (const std::filesystem::path& candidate : {folder, folder / STEREO_PRIVATE_LIBRARY_DIR}) {
+  for (const std::filesystem::path& candidate :
+       {folder, (folder / STEREO_PRIVATE_LIBRARY_DIR).lexically_normal()}) {
     if (void* handle = dlopen((candidate / file_name).c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
   }
   return nullptr;
