@@ -72,17 +72,17 @@ set(CPACK_PACKAGE_VERSION ${STEREO_VERSION})
 set(CPACK_PACKAGE_CONTACT "${STEREO_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${STEREO_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "workbench for a stereo pair of video cameras")
+# CPack puts the summary first and indents these lines itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "workbench for a stereo pair of video cameras
- Picks a left and a right frame source (USB cameras of a rig, a frame-grabber
- board or a system video capture device), pairs their frames and shows them
- side by side. Pairs run through a chain of stereo filters, the cameras are
- calibrated and rectified from views of a chessboard, and pairs are recorded
- to and played back from AVI files.
- .
- Stand-in driver libraries simulate a stereo rig and a frame grabber, so the
- workbench runs without camera hardware; real driver libraries installed on
- the system are used before them.")
+    "Picks a left and a right frame source (USB cameras of a rig, a frame-grabber
+board or a system video capture device), pairs their frames and shows them
+side by side. Pairs run through a chain of stereo filters, the cameras are
+calibrated and rectified from views of a chessboard, and pairs are recorded
+to and played back from AVI files.
+
+Stand-in driver libraries simulate a stereo rig and a frame grabber, so the
+workbench runs without camera hardware; real driver libraries installed on
+the system are used before them.")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
