@@ -122,6 +122,8 @@ const char kUsage[] =
     "  --screenshot FILE       save an image of the windows to FILE (PNG) after a\n"
     "                          delay, then close the workbench\n"
     "  --screenshot-delay MS   the delay before the screenshot (default 3000)\n"
+    "  -v, --version           show the versions of the workbench, Qt, OpenCV and\n"
+    "                          GStreamer\n"
     "  -h, --help              show this text\n"
     "\n"
     "Settings are kept in $XDG_CONFIG_HOME/Stereo.ini (else ~/.config/Stereo.ini).\n"
@@ -135,6 +137,8 @@ StartOptions ParseStartOptions(const std::vector<std::string>& arguments) {
     const bool has_value = i + 1 < arguments.size();
     if (argument == "--help" || argument == "-h") {
       options.help = true;
+    } else if (argument == "--version" || argument == "-v") {
+      options.version = true;
     } else if (argument == "--init-both") {
       options.init_both = true;
     } else if (argument == "--screenshot" && has_value) {

@@ -72,6 +72,7 @@ void OnCloseSignal(std::function<void()> on_signal);
 // What the command line asks of the workbench besides Qt's own options.
 struct StartOptions {
   bool help = false;
+  bool version = false;
   // Set up both sources from the restored list selections and start them.
   bool init_both = false;
   // Saves an image of the windows to this file after screenshot_delay_ms, then

@@ -16,12 +16,14 @@
 #include "app/application.h"
 #include "app/setblur.h"
 #include "app/setdistort.h"
+#include "app/version_info.h"
 
 namespace {
 
-bool AsksForHelp(int argc, char** argv) {
+// Answered before any window or driver exists, so they work without a display.
+bool Asks(int argc, char** argv, const char* option, const char* short_option) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+    if (std::strcmp(argv[i], option) == 0 || std::strcmp(argv[i], short_option) == 0) return true;
   }
   return false;
 }
@@ -93,8 +95,12 @@ int main(int argc, char** argv) {
   // Before anything else: a signal that comes during start-up is acted on
   // once the message loop runs, instead of killing the program unsaved.
   CatchCloseSignals();
-  if (AsksForHelp(argc, argv)) {
+  if (Asks(argc, argv, "--help", "-h")) {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (Asks(argc, argv, "--version", "-v")) {
+    std::fputs(VersionText().c_str(), stdout);
     return 0;
   }
 

@@ -9,12 +9,14 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <opencv2/core/version.hpp>
 #include <stdexcept>
 #include <thread>
 
@@ -135,6 +137,7 @@ TEST(StartOptions, AcceptsTheWorkbenchOptions) {
   EXPECT_EQ(all.screenshot_delay_ms, 500);
   EXPECT_TRUE(all.error.empty());
   EXPECT_TRUE(ParseStartOptions({"-h"}).help);
+  EXPECT_TRUE(ParseStartOptions({"--version"}).version);
 }
 
 TEST(StartOptions, Malformed_RefusesWhatItDoesNotKnow) {
@@ -318,6 +321,23 @@ TEST_F(ProgramTest, HelpNamesTheStartOptionsWithoutOpeningWindows) {
   const QString usage = process_.readAllStandardOutput();
   EXPECT_TRUE(usage.contains("--init-both"));
   EXPECT_EQ(process_.exitCode(), 0);
+  EXPECT_FALSE(QFile::exists(config_.path() + "/Stereo.ini"));
+}
+
+TEST_F(ProgramTest, VersionNamesTheLibrariesInUseWithoutOpeningWindows) {
+  process_.start(ProgramPath(), {"--version"});
+  ASSERT_TRUE(process_.waitForFinished(20000));
+  EXPECT_EQ(process_.exitCode(), 0);
+  const QStringList lines = QString(process_.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4) << lines.join('|').toStdString();
+  EXPECT_TRUE(
+      QRegularExpression(R"(^stereo \d+\.\d+\.\d+(\+git\d+\.[0-9a-f]+)?$)").match(lines[0]).hasMatch())
+      << lines[0].toStdString();
+  // The same system libraries this test runs with.
+  EXPECT_EQ(lines[1], QString("Qt ") + qVersion());
+  EXPECT_EQ(lines[2], QString("OpenCV ") + CV_VERSION);
+  EXPECT_TRUE(QRegularExpression(R"(^GStreamer 1\.\d+\.\d+$)").match(lines[3]).hasMatch())
+      << lines[3].toStdString();
   EXPECT_FALSE(QFile::exists(config_.path() + "/Stereo.ini"));
 }
 
