@@ -149,7 +149,7 @@ std::shared_ptr<TDisparityFilter> AddDepthChain(TForm1& form, int width, int hei
   auto distort = TVidFilter::Create<TDistortFilter>();
   distort->StereoResult = rig.TrueCalibration({width, height});
   distort->SetMode(kRectifyBoth);
-  auto disparity = TVidFilter::Create<TDisparityFilter>();
+  std::shared_ptr<TDisparityFilter> disparity = TVidFilter::Create<TDisparityFilter>();
   form.FilterList.push_back({"Distortion", std::move(distort)});
   form.FilterList.push_back({"Disparity", disparity});
   return disparity;
