@@ -35,8 +35,9 @@ using namespace std::chrono_literals;
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr int kViews = 18;
-// A moment at which the board stands well inside the matcher's range.
-constexpr double kDepthPose = 3.0;
+// A moment at which the board faces the rig 1.2 m away, well inside the
+// matcher's range.
+constexpr double kDepthPose = 1058.5;
 
 void PrepareScene() {
   setenv("STEREO_SIM_SOURCE", "scene", 1);
@@ -100,25 +101,6 @@ double ClickedDistance() {
   const QString text = Form2->LaMeasure->text();
   const int at = text.indexOf("Distance ");
   return at < 0 ? std::nan("") : text.mid(at + 9).section(' ', 0, 0).toDouble();
-}
-
-// The board's points of the cloud: within the inner corners' rectangle on
-// the plane through the corners measured, and near that plane.
-std::vector<cv::Vec3f> BoardPoints(const std::vector<cv::Vec3f>& cloud, const cv::Vec3d& origin,
-                                   const cv::Vec3d& across, const cv::Vec3d& down) {
-  const cv::Vec3d u = cv::normalize(across), normal = cv::normalize(across.cross(down));
-  const cv::Vec3d v = normal.cross(u);
-  const double width = cv::norm(across), height = std::abs(down.dot(v));
-  std::vector<cv::Vec3f> board;
-  for (const cv::Vec3f& point : cloud) {
-    const cv::Vec3d offset = cv::Vec3d(point) - origin;
-    const double a = offset.dot(u), b = offset.dot(v);
-    if (a > 0.1 * width && a < 0.9 * width && b > 0.1 * height && b < 0.9 * height &&
-        std::abs(offset.dot(normal)) < 0.1 * width) {
-      board.push_back(point);
-    }
-  }
-  return board;
 }
 
 int RunDepth(const std::string& out_dir, const std::vector<std::string>&) {
@@ -188,19 +170,26 @@ int RunDepth(const std::string& out_dir, const std::vector<std::string>&) {
   lines.push_back(FormatLine("maps per second %.1f, matcher %.1f ms", map->MapsPerSecond, map->Matcher_ms));
   lines.push_back(FormatLine("clicked distance %.1f mm, true %.1f mm, off %.2f %%", clicked, true_distance,
                              100 * std::abs(clicked - true_distance) / true_distance));
-  const TProbe corner = ProbeAt(snapshot, cv::Point(cv::Point2f(corners.front()) + cv::Point2f(0.5f, 0.5f)));
-  if (corner.Point && !truth_depth.empty()) {
-    if (const auto depth = depth_figures::TrueDepthOf(*corner.Point, truth_depth, rig.k1, rig.d1)) {
-      lines.push_back(FormatLine("corner depth %.1f mm, true %.1f mm, off %.2f %%", (*corner.Point)[2],
-                                 *depth, 100 * std::abs((*corner.Point)[2] - *depth) / *depth));
-    }
+  // The clicked corners' depths beside the truth.
+  std::vector<TProbe> probes;
+  for (const cv::Point2f& clicked_corner : {corners.front(), corners.back()}) {
+    probes.push_back(ProbeAt(snapshot, cv::Point(clicked_corner)));
+    const TProbe& probe = probes.back();
+    const auto depth = probe.Point && !truth_depth.empty()
+                           ? depth_figures::TrueDepthOf(*probe.Point, truth_depth, rig.k1, rig.d1)
+                           : std::nullopt;
+    if (!depth) continue;
+    lines.push_back(FormatLine("corner (%.1f, %.1f) depth %.1f mm, true %.1f mm, off %.2f %%",
+                               clicked_corner.x, clicked_corner.y, (*probe.Point)[2], *depth,
+                               100 * std::abs((*probe.Point)[2] - *depth) / *depth));
   }
+  const TProbe& corner = probes.front();
   const auto cloud = depth_figures::ReadPly(out_dir + "/depth.ply");
   const TProbe across = ProbeAt(snapshot, cv::Point(corners[7])),
                down = ProbeAt(snapshot, cv::Point(corners[40]));
   if (cloud && corner.Point && across.Point && down.Point) {
-    const auto board =
-        BoardPoints(*cloud, *corner.Point, *across.Point - *corner.Point, *down.Point - *corner.Point);
+    const auto board = depth_figures::BoardPoints(*cloud, *corner.Point, *across.Point - *corner.Point,
+                                                  *down.Point - *corner.Point);
     const double rms = depth_figures::PlaneRms(board);
     lines.push_back(FormatLine("board plane RMS %.2f mm over %zu points, %.3f %% of its distance %.0f mm",
                                rms, board.size(), 100 * rms / (*corner.Point)[2], (*corner.Point)[2]));

@@ -84,4 +84,21 @@ std::optional<double> TrueDepthOf(const cv::Vec3d& point, const cv::Mat& depth_t
   return depth > 0 ? std::optional<double>(depth) : std::nullopt;
 }
 
+std::vector<cv::Vec3f> BoardPoints(const std::vector<cv::Vec3f>& cloud, const cv::Vec3d& origin,
+                                   const cv::Vec3d& across, const cv::Vec3d& down) {
+  const cv::Vec3d u = cv::normalize(across), normal = cv::normalize(across.cross(down));
+  const cv::Vec3d v = normal.cross(u);
+  const double width = cv::norm(across), height = std::abs(down.dot(v));
+  std::vector<cv::Vec3f> board;
+  for (const cv::Vec3f& point : cloud) {
+    const cv::Vec3d offset = cv::Vec3d(point) - origin;
+    const double a = offset.dot(u), b = offset.dot(v);
+    if (a > 0.1 * width && a < 0.9 * width && b > 0.1 * height && b < 0.9 * height &&
+        std::abs(offset.dot(normal)) < 0.1 * width) {
+      board.push_back(point);
+    }
+  }
+  return board;
+}
+
 }  // namespace depth_figures

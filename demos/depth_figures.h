@@ -42,4 +42,10 @@ std::optional<std::vector<cv::Vec3f>> ReadPly(const std::string& path);
 std::optional<double> TrueDepthOf(const cv::Vec3d& point, const cv::Mat& depth_truth, const cv::Matx33d& k,
                                   const cv::Vec4d& d);
 
+// The points of a cloud that lie on the board: inside the rectangle of the
+// inner corners at origin, origin + across and origin + down (less a margin),
+// and near the plane through them.
+std::vector<cv::Vec3f> BoardPoints(const std::vector<cv::Vec3f>& cloud, const cv::Vec3d& origin,
+                                   const cv::Vec3d& across, const cv::Vec3d& down);
+
 }  // namespace depth_figures

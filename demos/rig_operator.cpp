@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <opencv2/calib3d.hpp>
 
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
@@ -138,6 +139,29 @@ SimulatedRig::~SimulatedRig() {
 void SimulatedRig::SetSceneTime(double seconds) const {
   if (auto set = Lookup<decltype(&stereo_sim_SetSceneTime)>(library_, "stereo_sim_SetSceneTime"))
     set(seconds);
+}
+
+TStereoCalibration SimulatedRig::TrueCalibration(cv::Size size) const {
+  TStereoCalibration c;
+  c.ImageSize = size;
+  auto model = Lookup<decltype(&stereo_sim_GetCameraModel)>(library_, "stereo_sim_GetCameraModel");
+  auto board = Lookup<decltype(&stereo_sim_GetBoard)>(library_, "stereo_sim_GetBoard");
+  StereoSimCameraModel left{}, right{};
+  StereoSimBoard target{};
+  if (model == nullptr || board == nullptr || model(1, size.width, size.height, &left) != 0 ||
+      model(2, size.width, size.height, &right) != 0 || board(&target) != 0) {
+    return c;
+  }
+  c.BoardSize = {target.inner_columns, target.inner_rows};
+  c.SquareSize_mm = target.square_mm;
+  c.K1 = cv::Matx33d(left.fx, 0, left.cx, 0, left.fy, left.cy, 0, 0, 1);
+  c.K2 = cv::Matx33d(right.fx, 0, right.cx, 0, right.fy, right.cy, 0, 0, 1);
+  c.D1 = cv::Vec4d(left.k1, left.k2, left.p1, left.p2);
+  c.D2 = cv::Vec4d(right.k1, right.k2, right.p1, right.p2);
+  cv::Rodrigues(cv::Vec3d(right.rotation), c.R);
+  c.T = cv::Vec3d(right.translation);
+  cv::stereoRectify(c.K1, c.D1, c.K2, c.D2, size, c.R, c.T, c.R1, c.R2, c.P1, c.P2, c.Q);
+  return c;
 }
 
 cv::Mat SimulatedRig::DepthTruth(int camera, cv::Size size) const {

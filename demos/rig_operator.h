@@ -9,12 +9,13 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "filters/stereo_calibration.h"
+
 class QWidget;
 class TDisparityFilter;
 class TDistortFilter;
 class TFoDistortSetup;
 class TForm1;
-struct TStereoCalibration;
 
 namespace rig_operator {
 
@@ -64,6 +65,9 @@ class SimulatedRig {
   // Holds the board at that moment (with STEREO_SIM_SCENE_SPEED=0).
   void SetSceneTime(double seconds) const;
   bool WriteRigFile(const std::string& path, int width, int height) const;
+  // The rig's true model of cameras 1 and 2 at that image size, rectified
+  // as "Stereo Calibrate" would; lengths in mm.
+  TStereoCalibration TrueCalibration(cv::Size size) const;
   // Depth in mm along camera n's axis of every pixel at that size (CV_32F,
   // 0 where nothing is seen) at the scene's moment; empty when the library
   // cannot tell.
