@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
+#include <tuple>
 
 #include "drivers/lens.h"
 
@@ -130,28 +130,12 @@ ScenePlane Panel() {
           kPanelHalfHeight_mm};
 }
 
-// A surface in front of one camera: a homography takes the camera's
-// normalised rays (x, y, 1) to (s, t, 1) over depth.
-struct PlacedSurface {
-  cv::Matx33d ray_to_surface;
-  ScenePlane plane;
-
-  double InverseDepth(const cv::Vec3d& ray) const { return ray_to_surface.row(2).dot(ray.t()); }
-  cv::Point2d At(const cv::Vec3d& ray) const {
-    const cv::Vec3d scaled = ray_to_surface * ray;
-    return {scaled[0] / scaled[2], scaled[1] / scaled[2]};
-  }
-  bool Contains(const cv::Point2d& at) const {
-    return at.x >= plane.s_lo && at.x <= plane.s_hi && at.y >= plane.t_lo && at.y <= plane.t_hi;
-  }
-};
-
-PlacedSurface Place(const ScenePlane& plane, const cv::Matx33d& to_camera, const cv::Vec3d& translation) {
-  const cv::Vec3d s = to_camera * plane.axis_s, t = to_camera * plane.axis_t;
-  const cv::Vec3d o = to_camera * plane.origin + translation;
-  // Columns take (s, t, 1) to depth times the ray.
-  const cv::Matx33d surface_to_ray(s[0], t[0], o[0], s[1], t[1], o[1], s[2], t[2], o[2]);
-  return {surface_to_ray.inv(), plane};
+bool SameCamera(const StereoSimCameraModel& a, const StereoSimCameraModel& b) {
+  const auto fields = [](const StereoSimCameraModel& m) {
+    return std::tie(m.width, m.height, m.fx, m.fy, m.cx, m.cy, m.k1, m.k2, m.p1, m.p2);
+  };
+  return fields(a) == fields(b) && std::equal(a.rotation, a.rotation + 3, b.rotation) &&
+         std::equal(a.translation, a.translation + 3, b.translation);
 }
 
 // The board's path 450 - 850 mm away, pushed back to 1215 - 1385 mm along the
@@ -195,51 +179,42 @@ std::vector<ScenePlane> SceneSurfacesAt(ImageSource source, double scene_time_s,
   return {board};
 }
 
-std::optional<double> FirstHit(const std::vector<ScenePlane>& surfaces, const cv::Vec3d& origin,
-                               const cv::Vec3d& direction) {
-  std::optional<double> nearest;
-  for (const ScenePlane& plane : surfaces) {
+std::optional<SurfaceHit> FirstHit(const std::vector<ScenePlane>& surfaces, const cv::Vec3d& origin,
+                                   const cv::Vec3d& direction) {
+  std::optional<SurfaceHit> nearest;
+  for (size_t i = 0; i < surfaces.size(); ++i) {
+    const ScenePlane& plane = surfaces[i];
     const cv::Vec3d normal = plane.axis_s.cross(plane.axis_t);
     const double approach = normal.dot(direction);
     if (std::abs(approach) < 1e-12) continue;
     const double distance = normal.dot(plane.origin - origin) / approach;
-    if (distance <= 0.0 || (nearest && distance >= *nearest)) continue;
+    if (distance <= 0.0 || (nearest && distance >= nearest->distance)) continue;
     const cv::Vec3d local = origin + distance * direction - plane.origin;
-    const double s = local.dot(plane.axis_s);
-    const double t = local.dot(plane.axis_t);
-    if (s >= plane.s_lo && s <= plane.s_hi && t >= plane.t_lo && t <= plane.t_hi) nearest = distance;
+    const cv::Point2d at(local.dot(plane.axis_s), local.dot(plane.axis_t));
+    if (at.x >= plane.s_lo && at.x <= plane.s_hi && at.y >= plane.t_lo && at.y <= plane.t_hi) {
+      nearest = SurfaceHit{distance, i, at};
+    }
   }
   return nearest;
 }
 
 void SceneBackdrop::Prepare(const StereoSimCameraModel& camera, const float* ray_x, const float* ray_y) {
-  if (!reflectance_.empty() && std::memcmp(&camera, &camera_, sizeof camera) == 0) return;
+  if (!reflectance_.empty() && SameCamera(camera, camera_)) return;
   camera_ = camera;
   const size_t count = static_cast<size_t>(camera.width) * camera.height;
   reflectance_.resize(count);
   inverse_depth_.resize(count);
   const cv::Matx33d to_camera =
       RotationFromVector({camera.rotation[0], camera.rotation[1], camera.rotation[2]});
-  const cv::Vec3d translation(camera.translation);
-  const PlacedSurface wall = Place(Wall(), to_camera, translation);
-  const PlacedSurface panel = Place(Panel(), to_camera, translation);
-  const NoiseTexture& wall_texture = WallTexture();
-  const NoiseTexture& panel_texture = PanelTexture();
+  const cv::Vec3d centre = -(to_camera.t() * cv::Vec3d(camera.translation));
+  const std::vector<ScenePlane> surfaces{Wall(), Panel()};
+  const NoiseTexture* textures[] = {&WallTexture(), &PanelTexture()};
   for (size_t i = 0; i < count; ++i) {
-    const cv::Vec3d ray(ray_x[i], ray_y[i], 1.0);
-    const double wall_near = wall.InverseDepth(ray);
-    const double panel_near = panel.InverseDepth(ray);
-    if (panel_near > std::max(wall_near, 0.0)) {
-      const cv::Point2d at = panel.At(ray);
-      if (panel.Contains(at)) {
-        reflectance_[i] = panel_texture.At(at.x, at.y);
-        inverse_depth_[i] = static_cast<float>(panel_near);
-        continue;
-      }
-    }
-    const cv::Point2d at = wall.At(ray);
-    reflectance_[i] = wall_near > 0.0 ? wall_texture.At(at.x, at.y) : kNothing;
-    inverse_depth_[i] = static_cast<float>(std::max(wall_near, 0.0));
+    // Rays are (x, y, 1) in the camera, so the distance along one is its depth.
+    const std::optional<SurfaceHit> hit =
+        FirstHit(surfaces, centre, to_camera.t() * cv::Vec3d(ray_x[i], ray_y[i], 1.0));
+    reflectance_[i] = hit ? textures[hit->surface]->At(hit->at.x, hit->at.y) : kNothing;
+    inverse_depth_[i] = hit ? static_cast<float>(1.0 / hit->distance) : 0.0f;
   }
 }
 

@@ -37,10 +37,17 @@ ScenePlane BoardPlane(const BoardPose& pose, double square_mm);
 // Every surface the source shows at a scene time; nothing for replayed pairs.
 std::vector<ScenePlane> SceneSurfacesAt(ImageSource source, double scene_time_s, double square_mm);
 
-// Distance along `direction` (in units of its length) to the first surface
-// it meets from `origin`, both in camera 1 coordinates.
-std::optional<double> FirstHit(const std::vector<ScenePlane>& surfaces, const cv::Vec3d& origin,
-                               const cv::Vec3d& direction);
+// Where a ray meets a surface first: the distance along its direction (in
+// units of the direction's length), which surface, and where on it (mm).
+struct SurfaceHit {
+  double distance;
+  size_t surface;
+  cv::Point2d at;
+};
+// The first surface a ray from `origin` along `direction` meets, both in
+// camera 1 coordinates.
+std::optional<SurfaceHit> FirstHit(const std::vector<ScenePlane>& surfaces, const cv::Vec3d& origin,
+                                   const cv::Vec3d& direction);
 
 // The wall and the panel as one camera sees them: what lies behind the
 // board, pixel by pixel. They never move, so a camera traces them once.

@@ -81,14 +81,14 @@ std::optional<double> DisparityAt(const std::vector<ScenePlane>& surfaces, const
   const cv::Point2d seen_left = UnrectifiedPixel(left_side, u, v);
   if (!left.Contains(seen_left.x, seen_left.y)) return std::nullopt;
   const cv::Vec3d ray = left.ToRig(left.Ray(seen_left.x, seen_left.y));
-  const std::optional<double> hit = FirstHit(surfaces, left.Centre(), ray);
+  const std::optional<SurfaceHit> hit = FirstHit(surfaces, left.Centre(), ray);
   if (!hit) return std::nullopt;
-  const cv::Vec3d point = left.Centre() + *hit * ray;
+  const cv::Vec3d point = left.Centre() + hit->distance * ray;
   const cv::Vec3d in_right = right.FromRig(point);
   if (in_right[2] <= 0.0) return std::nullopt;
   const cv::Vec3d sight = point - right.Centre();
-  const std::optional<double> first = FirstHit(surfaces, right.Centre(), sight);
-  if (first && (1.0 - *first) * cv::norm(sight) > kOcclusionTolerance_mm) return std::nullopt;
+  const std::optional<SurfaceHit> first = FirstHit(surfaces, right.Centre(), sight);
+  if (first && (1.0 - first->distance) * cv::norm(sight) > kOcclusionTolerance_mm) return std::nullopt;
   const cv::Point2d seen_right = right.Project(in_right);
   if (!right.Contains(seen_right.x, seen_right.y)) return std::nullopt;
   // Both images are cut to the same frame when rectified.
@@ -107,8 +107,9 @@ bool DepthTruth(const SimConfig& config, uint32_t camera_id, int width, int heig
   for (int v = 0; v < height; ++v) {
     for (int u = 0; u < width; ++u) {
       // Rays are (x, y, 1) in the camera, so the distance along one is its depth.
-      const std::optional<double> hit = FirstHit(surfaces, camera.Centre(), camera.ToRig(camera.Ray(u, v)));
-      depth_mm[static_cast<size_t>(v) * width + u] = hit ? static_cast<float>(*hit) : 0.0f;
+      const std::optional<SurfaceHit> hit =
+          FirstHit(surfaces, camera.Centre(), camera.ToRig(camera.Ray(u, v)));
+      depth_mm[static_cast<size_t>(v) * width + u] = hit ? static_cast<float>(hit->distance) : 0.0f;
     }
   }
   return true;

@@ -119,6 +119,7 @@ TEST(SimConfigParsing, VariablesOverrideDefaultsAndBadValuesAreIgnored) {
   EXPECT_EQ(changed.source, ImageSource::kReplay);
   EXPECT_EQ(ConfigOf({{"STEREO_SIM_CAMERAS", "65"}}).camera_count, 2);
   EXPECT_EQ(ConfigOf({{"STEREO_SIM_SOURCE", "still"}}).source, ImageSource::kStillBoard);
+  EXPECT_EQ(ConfigOf({{"STEREO_SIM_SOURCE", "scene"}}).source, ImageSource::kScene);
 }
 
 TEST(BoardPath, StaysInFrontOfTheRigAndKeepsMoving) {
