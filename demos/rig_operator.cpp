@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <opencv2/calib3d.hpp>
 
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
@@ -14,6 +15,8 @@
 #include "app/filter_list_box.h"
 #include "app/setdistort.h"
 #include "drivers/sim_driver_api.h"
+#include "filters/disparity_filter.h"
+#include "filters/stereo_calibration.h"
 #include "filters/vidfilters_distort.h"
 #include "platform/dynamic_library.h"
 
@@ -80,10 +83,17 @@ void DoubleClickEntry(TForm1& form, int row) {
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, where);
 }
 
-TDistortFilter* DistortFilterAt(TForm1& form, int row) {
+namespace {
+
+template <class Filter>
+Filter* FilterOfKindAt(TForm1& form, int row) {
   if (row < 0 || row >= static_cast<int>(form.FilterList.size())) return nullptr;
-  return dynamic_cast<TDistortFilter*>(form.FilterList[row].Filter.get());
+  return dynamic_cast<Filter*>(form.FilterList[row].Filter.get());
 }
+
+}  // namespace
+
+TDistortFilter* DistortFilterAt(TForm1& form, int row) { return FilterOfKindAt<TDistortFilter>(form, row); }
 
 TFoDistortSetup* DialogOf(TDistortFilter& filter) { return dynamic_cast<TFoDistortSetup*>(filter.Setup); }
 
@@ -107,6 +117,10 @@ int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views) {
   return pushed;
 }
 
+TDisparityFilter* DisparityFilterAt(TForm1& form, int row) {
+  return FilterOfKindAt<TDisparityFilter>(form, row);
+}
+
 std::string FieldTexts(const TFoDistortSetup& dialog) {
   std::string text;
   for (int index = 0; index < kDistortFieldCount; ++index) {
@@ -125,6 +139,50 @@ SimulatedRig::~SimulatedRig() {
 void SimulatedRig::SetSceneTime(double seconds) const {
   if (auto set = Lookup<decltype(&stereo_sim_SetSceneTime)>(library_, "stereo_sim_SetSceneTime"))
     set(seconds);
+}
+
+TStereoCalibration SimulatedRig::TrueCalibration(cv::Size size) const {
+  TStereoCalibration c;
+  c.ImageSize = size;
+  auto model = Lookup<decltype(&stereo_sim_GetCameraModel)>(library_, "stereo_sim_GetCameraModel");
+  auto board = Lookup<decltype(&stereo_sim_GetBoard)>(library_, "stereo_sim_GetBoard");
+  StereoSimCameraModel left{}, right{};
+  StereoSimBoard target{};
+  if (model == nullptr || board == nullptr || model(1, size.width, size.height, &left) != 0 ||
+      model(2, size.width, size.height, &right) != 0 || board(&target) != 0) {
+    return c;
+  }
+  c.BoardSize = {target.inner_columns, target.inner_rows};
+  c.SquareSize_mm = target.square_mm;
+  c.K1 = cv::Matx33d(left.fx, 0, left.cx, 0, left.fy, left.cy, 0, 0, 1);
+  c.K2 = cv::Matx33d(right.fx, 0, right.cx, 0, right.fy, right.cy, 0, 0, 1);
+  c.D1 = cv::Vec4d(left.k1, left.k2, left.p1, left.p2);
+  c.D2 = cv::Vec4d(right.k1, right.k2, right.p1, right.p2);
+  cv::Rodrigues(cv::Vec3d(right.rotation), c.R);
+  c.T = cv::Vec3d(right.translation);
+  cv::stereoRectify(c.K1, c.D1, c.K2, c.D2, size, c.R, c.T, c.R1, c.R2, c.P1, c.P2, c.Q);
+  return c;
+}
+
+cv::Mat SimulatedRig::DepthTruth(int camera, cv::Size size) const {
+  using Query = int32_t (*)(uint32_t, int32_t, int32_t, float*);
+  auto query = Lookup<Query>(library_, "stereo_sim_GetDepthTruth");
+  cv::Mat depth(size, CV_32F);
+  if (query == nullptr ||
+      query(static_cast<uint32_t>(camera), size.width, size.height, depth.ptr<float>()) != 0)
+    return {};
+  return depth;
+}
+
+cv::Mat SimulatedRig::DisparityTruth(const TStereoCalibration& c) const {
+  using Query = int32_t (*)(int32_t, int32_t, const double*, const double*, const double*, const double*,
+                            const double*, const double*, const double*, const double*, float*);
+  auto query = Lookup<Query>(library_, "stereo_sim_GetRectifiedDisparityTruth");
+  cv::Mat disparity(c.ImageSize, CV_32F);
+  if (query == nullptr || query(c.ImageSize.width, c.ImageSize.height, c.K1.val, c.D1.val, c.R1.val, c.P1.val,
+                                c.K2.val, c.D2.val, c.R2.val, c.P2.val, disparity.ptr<float>()) != 0)
+    return {};
+  return disparity;
 }
 
 bool SimulatedRig::WriteRigFile(const std::string& path, int width, int height) const {

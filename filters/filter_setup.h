@@ -60,6 +60,7 @@ class TDistortSetupLink : public TFilterSetup {
   virtual void WriteMode(int index) = 0;
   virtual void WriteBoardSize(int width, int height) = 0;
   virtual void WriteSubPixel(bool on) = 0;
+  virtual void WriteSquareSize(double mm) = 0;
   virtual void ShowStatus(const std::string& text) = 0;
   virtual TLogMemo& Memo() = 0;
   virtual void ShowModeless() = 0;

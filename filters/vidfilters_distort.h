@@ -11,6 +11,7 @@
 
 #include "filters/filter_setup.h"
 #include "filters/stereo_calibration.h"
+#include "filters/stereo_rectifier.h"
 #include "filters/ucalibfilter.h"
 #include "filters/undistort_cache.h"
 #include "filters/vidfilters.h"
@@ -22,6 +23,9 @@ enum TDistortMode {
   kCalibrateOnly = 2,
   kShowDistortionMap = 3,
   kSearchForCheckerboard = 4,
+  // Both images undistorted and rectified with the stereo calibration in
+  // force, so that rows line up.
+  kRectifyBoth = 5,
 };
 
 class TDistortFilter : public TVidFilter {
@@ -74,6 +78,9 @@ class TDistortFilter : public TVidFilter {
   // The board's inner corners across and down; another size drops the views.
   void SetBoardSize(int width, int height);
   void SetSubPixel(bool on);
+  // Side of the board's squares in mm; calibrations made from now on give
+  // their lengths in mm. A size that is not positive is refused.
+  void SetSquareSize(double mm);
   // Calibrates the pair together, reports its figures and takes over both
   // camera models and the warp that lines up the rows.
   void StereoCalibrate();
@@ -113,6 +120,9 @@ class TDistortFilter : public TVidFilter {
   IplImage* Rectify(IplImage* input);
   IplImage* ShowMaps(const Side& side, IplImage* input);
   void SearchBoard(ImagePair& output);
+  void RectifyBoth(ImagePair& output);
+  // Logs the reason once, until the mode changes or another reason comes.
+  void LogRefusal(const std::string& why);
   void Log(const std::string& line);
   // Both camera models (fields of the dialog) from matrices and coefficients.
   void SetCameraModel(bool left, const cv::Matx33d& camera, const cv::Vec4d& distortion);
@@ -121,4 +131,6 @@ class TDistortFilter : public TVidFilter {
   std::unique_ptr<TDistortSetupLink> dialog_;
   TUndistortCache undistort_left_;
   TUndistortCache undistort_right_;
+  TStereoRectifier rectifier_;
+  std::string refusal_;
 };

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/filter_list_box.h"
+#include "app/setdisparity.h"
+#include "app/setdistort.h"
+#include "app_test_support.h"
+#include "demos/depth_figures.h"
+#include "demos/rig_operator.h"
+#include "filters/disparity_filter.h"
+#include "filters/vidfilters_distort.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A moment of the textured scene at which the board faces the rig 1.2 m away.
+constexpr double kDepthPose = 1058.5;
+
+// The rig's true model at 640 x 480 as a calibration file.
+std::string TrueCalibrationFile(const rig_operator::SimulatedRig& rig, const QTemporaryDir& folder) {
+  const std::string path = folder.filePath("calibration.yml").toStdString();
+  std::string why;
+  EXPECT_TRUE(WriteCalibrationFile(path, rig.TrueCalibration({640, 480}), why)) << why;
+  return path;
+}
+
+// The simulated scene held still, the rig's calibration loaded, both images
+// rectified and a "Disparity" filter behind them.
+class DepthTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_CAMERAS();
+    ASSERT_TRUE(rig_.Loaded());
+    rig_.SetSceneTime(kDepthPose);
+    ASSERT_TRUE(rig_operator::SetUpBothCameras(form()));
+    form().ChTrigger->setChecked(true);
+    rig_operator::DropPanel(form(), form().PaDistort);
+    distort_ = rig_operator::DistortFilterAt(form(), 0);
+    ASSERT_TRUE(distort_->LoadCalibration(TrueCalibrationFile(rig_, folder_)));
+    distort_->SetMode(kRectifyBoth);
+    rig_operator::DropPanel(form(), form().PaDepth);
+    filter_ = rig_operator::DisparityFilterAt(form(), 1);
+    dialog_ = dynamic_cast<TFoDisparitySetup*>(filter_->Setup);
+    ASSERT_NE(dialog_, nullptr);
+  }
+  void TearDown() override {
+    if (form().ChTrigger->isChecked()) form().ChTrigger->setChecked(false);
+  }
+  TForm1& form() { return windows_.form(); }
+  // The newest map of a pair taken from now on.
+  std::shared_ptr<const TDisparityResult> FreshMap() {
+    const uint64_t seen = filter_->ShownMap() ? filter_->ShownMap()->Sequence : 0;
+    EXPECT_TRUE(ProcessEventsUntil(
+        [&] { return filter_->ShownMap() && filter_->ShownMap()->Sequence > seen + 1; }, 60s));
+    return filter_->ShownMap();
+  }
+  // Clicks the left pane where a pixel of the rectified image shows.
+  void Click(const cv::Point2f& pixel) {
+    TPane* pane = windows_.form2->PbGraf1;
+    const double scale_x = static_cast<double>(pane->width()) / pane->Bitmap().Width();
+    const double scale_y = static_cast<double>(pane->height()) / pane->Bitmap().Height();
+    QTest::mouseClick(
+        pane, Qt::LeftButton, {},
+        QPoint(static_cast<int>((pixel.x + 0.5) * scale_x), static_cast<int>((pixel.y + 0.5) * scale_y)));
+  }
+
+  ScopedSettingsFolder settings_;
+  ScopedEnv scene_{"STEREO_SIM_SOURCE", "scene"};
+  ScopedEnv still_{"STEREO_SIM_SCENE_SPEED", "0"};
+  Windows windows_;
+  rig_operator::SimulatedRig rig_;
+  QTemporaryDir folder_;
+  TDistortFilter* distort_ = nullptr;
+  TDisparityFilter* filter_ = nullptr;
+  TFoDisparitySetup* dialog_ = nullptr;
+};
+
+struct MatcherGoal {
+  TMatcherKind matcher;
+  double bad2;
+  double valid;
+};
+
+class DepthMatcherTest : public DepthTest, public ::testing::WithParamInterface<MatcherGoal> {};
+
+TEST_P(DepthMatcherTest, DisparitiesMeetTheRigsTruth) {
+  dialog_->CoMatcher->setCurrentIndex(static_cast<int>(GetParam().matcher));
+  const auto map = FreshMap();
+  ASSERT_NE(map, nullptr);
+  EXPECT_EQ(map->Settings.Matcher, GetParam().matcher);
+  const cv::Mat truth = rig_.DisparityTruth(*map->Snapshot.Calibration);
+  ASSERT_FALSE(truth.empty());
+  const auto figures = depth_figures::CompareWithTruth(map->Snapshot.Disparity16, truth, map->Settings);
+  EXPECT_GT(figures.PixelsWithTruth, 200000);
+  EXPECT_LT(figures.Bad2, GetParam().bad2);
+  EXPECT_GT(figures.ValidShare, GetParam().valid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Matchers, DepthMatcherTest,
+                         ::testing::Values(MatcherGoal{TMatcherKind::SemiGlobal, 0.05, 0.90},
+                                           MatcherGoal{TMatcherKind::BlockMatching, 0.10, 0.5}),
+                         [](const auto& info) {
+                           return info.param.matcher == TMatcherKind::SemiGlobal ? "SemiGlobal"
+                                                                                 : "BlockMatching";
+                         });
+
+TEST_F(DepthTest, ClicksMeasureTheBoardAndTheSavedCloudIsFlatThere) {
+  windows_.form2->FullSize1Click();
+  const auto map = FreshMap();
+  ASSERT_NE(map, nullptr);
+  const std::vector<cv::Point2f> corners = depth_figures::BoardCorners(map->Snapshot.Left, {8, 6});
+  ASSERT_EQ(corners.size(), 48u);
+  Click(corners.front());
+  const QString first = windows_.form2->LaMeasure->text();
+  EXPECT_TRUE(first.contains(" Z ") && first.endsWith("px)")) << first.toStdString();
+  Click(corners.back());
+  const QString text = windows_.form2->LaMeasure->text();
+  ASSERT_TRUE(text.startsWith("Distance ")) << text.toStdString();
+  const double square = distort_->StereoResult->SquareSize_mm;
+  EXPECT_NEAR(text.mid(9).section(' ', 0, 0).toDouble(), square * std::hypot(7.0, 5.0),
+              0.01 * square * std::hypot(7.0, 5.0));
+  // A third click starts again; Escape clears.
+  Click(corners[7]);
+  EXPECT_FALSE(windows_.form2->LaMeasure->text().startsWith("Distance"));
+  QTest::keyClick(windows_.form2.get(), Qt::Key_Escape);
+  EXPECT_TRUE(windows_.form2->LaMeasure->text().isEmpty());
+
+  const std::string stem = folder_.filePath("depth").toStdString();
+  dialog_->SaveDepthTo(stem);
+  const auto cloud = depth_figures::ReadPly(stem + ".ply");
+  ASSERT_TRUE(cloud.has_value());
+  const TDepthSnapshot& shown = filter_->ShownMap()->Snapshot;
+  const TProbe origin = ProbeAt(shown, cv::Point(corners[0])), across = ProbeAt(shown, cv::Point(corners[7])),
+               down = ProbeAt(shown, cv::Point(corners[40]));
+  ASSERT_TRUE(origin.Point && across.Point && down.Point);
+  const auto board = depth_figures::BoardPoints(*cloud, *origin.Point, *across.Point - *origin.Point,
+                                                *down.Point - *origin.Point);
+  EXPECT_GT(board.size(), 500u);
+  EXPECT_LT(depth_figures::PlaneRms(board), 0.005 * (*origin.Point)[2]);
+  // The depth file holds the corner's depth in mm.
+  const cv::Mat depth = cv::imread(stem + "_depth.png", cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(depth.type(), CV_16U);
+  EXPECT_NEAR(depth.at<uint16_t>(cv::Point(corners[0])), (*origin.Point)[2], 0.005 * (*origin.Point)[2]);
+}
+
+TEST_F(DepthTest, WithoutACalibrationThePairIsTakenAsRectifiedAndSaidSo) {
+  distort_->StereoResult.reset();
+  const auto map = FreshMap();
+  ASSERT_NE(map, nullptr);
+  EXPECT_FALSE(map->Snapshot.Calibration.has_value());
+  EXPECT_TRUE(dialog_->StatusBar1->currentMessage().contains("taken as rectified"));
+  EXPECT_TRUE(rig_operator::DialogOf(*distort_)->Memo1->toPlainText().contains("no stereo calibration"));
+  windows_.form2->PaneClick({320, 240});
+  EXPECT_TRUE(windows_.form2->LaMeasure->text().contains("disparity") ||
+              windows_.form2->LaMeasure->text().contains("no valid disparity"));
+  windows_.form2->PaneClick({-3, 900});
+  EXPECT_EQ(windows_.form2->LaMeasure->text(), "Outside the image");
+}
+
+TEST_F(DepthTest, SettingsAreKeptForTheNextDisparityFilter) {
+  dialog_->findChild<QSpinBox*>("SeNumDisparities")->setValue(96);
+  dialog_->findChild<QSpinBox*>("SeBlockSize")->setValue(7);
+  dialog_->findChild<QSpinBox*>("SeNumDisparities")->setValue(100);
+  EXPECT_EQ(filter_->Settings.NumDisparities, 96);
+  EXPECT_EQ(dialog_->findChild<QSpinBox*>("SeNumDisparities")->value(), 96);
+  EXPECT_TRUE(dialog_->Memo1->toPlainText().contains("multiple of 16"));
+  form().WriteSettings();
+  rig_operator::DropPanel(form(), form().PaDepth);
+  const TDisparityFilter* next = rig_operator::DisparityFilterAt(form(), 2);
+  EXPECT_EQ(next->Settings.NumDisparities, 96);
+  EXPECT_EQ(next->Settings.BlockSize, 7);
+}
+
+}  // namespace
