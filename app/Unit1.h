@@ -5,12 +5,16 @@
 
 #include <QMainWindow>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "Video/vidclass/frame_stamp.h"
+#include "app/pair_moment.h"
 #include "filters/mainwindow_link.h"
 #include "platform/frame_message_gate.h"
 #include "platform/window_handle.h"
@@ -23,6 +27,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QSlider;
 class QStatusBar;
+class QTimer;
 class TDragPanel;
 class TFilterListBox;
 class TAviReader;
@@ -148,6 +153,8 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   IplImage* CurrentRight = nullptr;
   IplImage* ProcessedLeft = nullptr;
   IplImage* ProcessedRight = nullptr;
+  // Which frame of its source each side of the current pair is.
+  std::array<FrameStamp, 2> CurrentStamps{};
   bool Arrived1 = false;
   bool Arrived2 = false;
   std::unique_ptr<TQueryTimer> QueryTimer;
@@ -242,6 +249,9 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // The application-wide message hook; true marks the event handled.
   bool ApplicationEvents1Message(QEvent* event);
   void HandlePair(IplImage* left, IplImage* right);
+  // Frame period of the faster or the slower source in milliseconds (in
+  // trigger mode no shorter than the timer's).
+  double FramePeriod_ms(bool slower) const;
   void RunFilterChain(IplImage* left, IplImage* right);
 
   void ReadSettings();
@@ -301,6 +311,20 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // Held by the timer thread while it triggers and by this thread while it
   // replaces a source, so a trigger never reaches a device being destroyed.
   std::mutex source_mutex_;
+  // When the timer's last trigger went out; timer thread only.
+  std::chrono::steady_clock::time_point last_trigger_{};
+  // The timer's period, for the timer thread.
+  std::atomic<double> trigger_period_ms_{0.0};
+  // Pairing: both sides announced, one waiting for its partner, or one alone.
+  void TakeArrivals();
+  void PairBothSides();
+  void WaitForPartner();
+  void PartnerWaitEnded();
+  void HandleOneSided(int side);
+  void HandleHeldPair(IplImage* left, IplImage* right, const std::array<FrameStamp, 2>& stamps);
+  // Bounds the wait of one side for the other's frame.
+  QTimer* partner_wait_ = nullptr;
+  PairChoice last_pair_{};
   // One per source message; null for any other message number.
   platform::FrameMessageGate* GateFor(uint32_t message);
   platform::FrameMessageGate message_gates_[2];

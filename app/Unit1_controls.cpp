@@ -63,6 +63,7 @@ void TForm1::tbFrameRateChange() {
   }
   if (Device1) ShowValue(Edit1, Device1->FrameRate);
   if (QueryTimer) QueryTimer->Interval = TimerInterval(position);
+  trigger_period_ms_ = TimerInterval(position);
   if (!Device1) return;
   ValueRange range;
   Device1->GetExposureRange(range);

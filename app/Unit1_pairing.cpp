@@ -5,13 +5,18 @@
 #include <QEvent>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <optional>
 #include <thread>
 
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/every_step.h"
+#include "app/pair_moment.h"
 #include "app/qtimer.h"
 #include "filters/vidfilters.h"
 
@@ -34,7 +39,7 @@ bool TForm1::ApplicationEvents1Message(QEvent* event) {
   bool handled = false;
   const auto message = static_cast<uint32_t>(event->type());
   // Taken before the pair is handled: a frame that comes while the chain
-  // runs is announced again, and that pair reads the newest image.
+  // runs is announced again, and its pair is chosen from the frames then held.
   if (platform::FrameMessageGate* gate = GateFor(message)) gate->Taken();
   if (message == kFirstSourceMessage && Device1) {
     WriteAnnouncedFrame(1);
@@ -45,17 +50,98 @@ bool TForm1::ApplicationEvents1Message(QEvent* event) {
     Arrived2 = true;
     handled = true;
   }
-  const bool complete = (Arrived1 && Arrived2) || (Arrived1 && !Device2) || (Arrived2 && !Device1);
-  if (!complete) return handled;
+  if (handled) TakeArrivals();
+  return handled;
+}
 
-  CurrentLeft = Device1 ? Device1->Image : nullptr;
-  CurrentRight = Device2 ? Device2->Image : nullptr;
+void TForm1::TakeArrivals() {
+  if (!Arrived1 && !Arrived2) return;
+  if (Device1 && Device2) {
+    if (Arrived1 && Arrived2) {
+      PairBothSides();
+    } else {
+      WaitForPartner();
+    }
+    return;
+  }
+  HandleOneSided(Arrived1 ? 1 : 2);
+}
+
+void TForm1::PairBothSides() {
+  // A memory refilled between the choice and its lock costs another look.
+  constexpr int kHoldAttempts = 3;
+  for (int attempt = 0; attempt < kHoldAttempts; ++attempt) {
+    const std::vector<FrameSlot> left = Device1->CompleteFrames();
+    const std::vector<FrameSlot> right = Device2->CompleteFrames();
+    const std::optional<PairChoice> choice = ChooseMoment(left, right, FramePeriod_ms(false) / 2, last_pair_);
+    if (!choice) {
+      // The newer side waits for its partner's next frame.
+      (OlderSide(left, right) == 1 ? Arrived1 : Arrived2) = false;
+      WaitForPartner();
+      return;
+    }
+    IplImage* held_left = Device1->HoldFrame(choice->Left);
+    IplImage* held_right = held_left != nullptr ? Device2->HoldFrame(choice->Right) : nullptr;
+    if (held_right != nullptr) {
+      last_pair_ = *choice;
+      HandleHeldPair(held_left, held_right, {choice->Left.Stamp, choice->Right.Stamp});
+      return;
+    }
+  }
+  WaitForPartner();
+}
+
+void TForm1::WaitForPartner() {
+  if (partner_wait_->isActive()) return;
+  partner_wait_->start(static_cast<int>(std::ceil(FramePeriod_ms(true))));
+}
+
+void TForm1::PartnerWaitEnded() {
+  // Still one side only: a stopped, unplugged or much slower partner never
+  // holds the other side back longer than one of its frame periods.
+  if (Arrived1 == Arrived2 || !Device1 || !Device2) return;
+  HandleOneSided(Arrived1 ? 1 : 2);
+}
+
+void TForm1::HandleOneSided(int side) {
+  tVideoDevice* device = side == 1 ? Device1.get() : Device2.get();
+  const std::vector<FrameSlot> frames = device->CompleteFrames();
+  IplImage* held = device->HoldNewestFrame();
+  const FrameStamp stamp = frames.empty() ? FrameStamp{} : frames.front().Stamp;
+  if (side == 1) {
+    HandleHeldPair(held, nullptr, {stamp, FrameStamp{}});
+  } else {
+    HandleHeldPair(nullptr, held, {FrameStamp{}, stamp});
+  }
+}
+
+void TForm1::HandleHeldPair(IplImage* left, IplImage* right, const std::array<FrameStamp, 2>& stamps) {
+  partner_wait_->stop();
+  CurrentLeft = left;
+  CurrentRight = right;
+  CurrentStamps = stamps;
   // Cleared first: a filter that throws must not make every later event of
   // the application retry the same pair.
   Arrived1 = false;
   Arrived2 = false;
+  if (left == nullptr && right == nullptr) return;
   HandlePair(CurrentLeft, CurrentRight);
-  return handled;
+}
+
+double TForm1::FramePeriod_ms(bool slower) const {
+  // A source that tells no rate is taken at the video rate.
+  constexpr double kUnknownPeriod_ms = 40.0;
+  std::vector<double> periods;
+  for (const tVideoDevice* device : {Device1.get(), Device2.get()}) {
+    if (device != nullptr && device->FrameRate > 0) periods.push_back(1000.0 / device->FrameRate);
+  }
+  if (ChTrigger->isChecked()) {
+    if (const double interval = TimerInterval(tbFrameRate->value()); std::isfinite(interval))
+      periods.push_back(interval);
+  }
+  if (periods.empty()) return kUnknownPeriod_ms;
+  return slower ? *std::max_element(periods.begin(), periods.end())
+                : *std::min_element(periods.begin(), periods.end());
 }
 
 void TForm1::HandlePair(IplImage* left, IplImage* right) {
@@ -75,6 +161,7 @@ void TForm1::RunFilterChain(IplImage* left, IplImage* right) {
   ImagePair pair;
   pair.Left() = left;
   pair.Right() = right;
+  pair.Stamps = CurrentStamps;
   // Every filter runs whatever its check mark; a disabled one passes the
   // pair on unchanged.
   for (const TFilterEntry& entry : FilterList) pair = entry.Filter->ProcessPair(pair);
@@ -97,19 +184,27 @@ void TForm1::TriggerClick() {
 }
 
 void TForm1::BuDisplay1Click() {
-  if (Device1 && Form2 != nullptr) DrawImage(Device1->Image, Form2->PbGraf1);
+  if (Device1 && Form2 != nullptr) DrawImage(Device1->HeldOrNewestFrame(), Form2->PbGraf1);
 }
 
 void TForm1::BuDisplay2Click() {
-  if (Device2 && Form2 != nullptr) DrawImage(Device2->Image, Form2->PbGraf2);
+  if (Device2 && Form2 != nullptr) DrawImage(Device2->HeldOrNewestFrame(), Form2->PbGraf2);
 }
 
 void TForm1::TriggerBoth() {
   TForm1* form = Form1;
   if (form == nullptr) return;
   const std::lock_guard lock(form->source_mutex_);
+  // The pairs are told apart by their exposure times: a call held up until
+  // the next one is due (this thread preempted between the two triggers)
+  // would expose two moments close together, so the next moment comes at
+  // least three quarters of a period after the last trigger.
+  const auto spacing = std::chrono::duration<double, std::milli>(form->trigger_period_ms_.load() * 0.75);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - form->last_trigger_ < spacing) return;
   if (form->Device1) form->Device1->Trigger();
   if (form->Device2) form->Device2->Trigger();
+  form->last_trigger_ = std::chrono::steady_clock::now();
 }
 
 void TForm1::StartTimer() {
@@ -118,6 +213,7 @@ void TForm1::StartTimer() {
   auto timer = std::make_unique<TQueryTimer>();
   timer->SetPriorityBelowNormal();
   timer->Interval = TimerInterval(tbFrameRate->value());
+  trigger_period_ms_ = timer->Interval.load();
   timer->OnTimer = &TForm1::TriggerBoth;
   timer->Start();
   QueryTimer = std::move(timer);

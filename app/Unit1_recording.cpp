@@ -86,7 +86,8 @@ bool TForm1::OpenWriters(const std::string& chosen) {
 void TForm1::WriteSourceFrame(int side) {
   tVideoDevice* device = side == 1 ? Device1.get() : Device2.get();
   TAviWriter* writer = side == 1 ? WriterLeft.get() : WriterRight.get();
-  if (device != nullptr && writer != nullptr) writer->Write(device->Image);
+  if (device != nullptr && writer != nullptr)
+    device->ReadNewestFrame([writer](const IplImage& frame) { writer->Write(&frame); });
 }
 
 void TForm1::WriteAnnouncedFrame(int side) {
@@ -170,13 +171,17 @@ void TForm1::ReadSide(int side) {
     current = nullptr;
     return;
   }
-  // The reader's rows come top row first, as the panes draw them.
-  CopyFrame(frame, current, side == 1 ? own_left_ : own_right_);
+  // The reader's rows come top row first, as the panes draw them. A file
+  // frame goes into the window's own image, never into a source's memory.
+  IplImage*& own = side == 1 ? own_left_ : own_right_;
+  current = own;
+  CopyFrame(frame, current, own);
 }
 
 void TForm1::BuReadSingleClick() {
   ReadSide(1);
   ReadSide(2);
+  CurrentStamps = {};
   // Both files ended or none open: there is no pair to process.
   if (CurrentLeft == nullptr && CurrentRight == nullptr) return;
   if (Form2 != nullptr && CurrentLeft != nullptr && CurrentLeft->width != Form2->PbGraf1->width()) {

@@ -68,7 +68,7 @@ void TForm1::ReleaseSource(int side) {
   // Nothing may keep pointing into the image memory that goes with it.
   IplImage*& current = side == 1 ? CurrentLeft : CurrentRight;
   IplImage*& processed = side == 1 ? ProcessedLeft : ProcessedRight;
-  if (processed == released->Image) processed = nullptr;
+  if (processed == released->Image || processed == current) processed = nullptr;
   current = nullptr;
   (side == 1 ? Arrived1 : Arrived2) = false;
   released.reset();

@@ -96,8 +96,8 @@ void TForm1::PrepareViewBuffers(const IplImage* frame) {
 
 void TForm1::ShowDifference() {
   if (!Device1 || !Device2 || ViewColourLeft == nullptr) return;
-  const IplImage* left = Device1->Image;
-  const IplImage* right = Device2->Image;
+  const IplImage* left = Device1->HeldOrNewestFrame();
+  const IplImage* right = Device2->HeldOrNewestFrame();
   // A source re-opened with another format no longer fits the work image.
   if (!SameFormat(left, ViewColourLeft) || !SameFormat(right, ViewColourLeft)) return;
   cv::Mat difference = cv::cvarrToMat(ViewColourLeft);
@@ -108,8 +108,8 @@ void TForm1::ShowDifference() {
 void TForm1::ShowAnaglyph() {
   if (!Device1 || !Device2 || ViewColourLeft == nullptr) return;
   if (ViewColourLeft->nChannels != 3 || !SameFormat(ViewColourLeft, ViewColourRight)) return;
-  const IplImage* grey_left = GreyOf(Device1->Image, ViewGreyLeft);
-  const IplImage* grey_right = GreyOf(Device2->Image, ViewGreyRight);
+  const IplImage* grey_left = GreyOf(Device1->HeldOrNewestFrame(), ViewGreyLeft);
+  const IplImage* grey_right = GreyOf(Device2->HeldOrNewestFrame(), ViewGreyRight);
   if (grey_left == nullptr || grey_right == nullptr || !SameSize(grey_left, ViewColourLeft)) return;
   iplGrayToColor(grey_left, ViewColourLeft, R1, G1, B1);
   iplGrayToColor(grey_right, ViewColourRight, R2, G2, B2);

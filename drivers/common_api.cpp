@@ -103,4 +103,36 @@ int32_t is_DisableEvent(HCAM h, int32_t which) {
   return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.DisableEvent(which); });
 }
 
+int32_t is_AddToSequence(HCAM h, char* pcMem, int32_t nId) {
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.AddToSequence(pcMem, nId); });
+}
+
+int32_t is_ClearSequence(HCAM h) {
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.ClearSequence(); });
+}
+
+int32_t is_GetActSeqBuf(HCAM h, int32_t* pnNum, char** ppcMem, char** ppcMemLast) {
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.ActiveSequenceMemory(pnNum, ppcMem, ppcMemLast); });
+}
+
+int32_t is_LockSeqBuf(HCAM h, int32_t nNum, char* pcMem) {
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.LockSequenceMemory(nNum, pcMem, true); });
+}
+
+int32_t is_UnlockSeqBuf(HCAM h, int32_t nNum, char* pcMem) {
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.LockSequenceMemory(nNum, pcMem, false); });
+}
+
+int32_t is_GetImageInfo(HCAM h, int32_t nMemId, UEYEIMAGEINFO* pInfo, int32_t nSize) {
+  return WithDevice(__func__, LibraryDevices(), h,
+                    [&](SimDevice& d) { return d.ImageInfo(nMemId, pInfo, nSize); });
+}
+
+int32_t stereo_sim_FramesDropped(HCAM h, int32_t* pCount) {
+  return WithDevice(__func__, LibraryDevices(), h, [&](SimDevice& d) { return d.FramesDropped(pCount); });
+}
+
 }  // extern "C"

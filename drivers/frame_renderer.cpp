@@ -22,28 +22,6 @@ constexpr float kChannelGain[3] = {0.93f, 1.0f, 0.96f};
 constexpr size_t kNoiseTableSize = 1 << 16;
 constexpr size_t kMaxRowSamples = size_t{8192} * 4;
 
-#if defined(__SANITIZE_THREAD__)
-extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
-extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
-#endif
-
-// The program reads a camera's image memory without a lock while the render
-// thread writes the next frame into it: tearing at worst, accepted by design.
-// Under ThreadSanitizer the render thread's frame writing goes unwatched, so
-// that accepted race is not reported; a suppression instead would cost the
-// detector a search per racing byte, millions a frame.
-class UnwatchedFrameWrites {
- public:
-#if defined(__SANITIZE_THREAD__)
-  UnwatchedFrameWrites() { AnnotateIgnoreWritesBegin(__FILE__, __LINE__); }
-  ~UnwatchedFrameWrites() { AnnotateIgnoreWritesEnd(__FILE__, __LINE__); }
-#else
-  UnwatchedFrameWrites() = default;
-#endif
-  UnwatchedFrameWrites(const UnwatchedFrameWrites&) = delete;
-  UnwatchedFrameWrites& operator=(const UnwatchedFrameWrites&) = delete;
-};
-
 inline float Clamp01(float v) { return std::min(1.0f, std::max(0.0f, v)); }
 
 // Coefficients of one frame's board homography, and the board outline in squares.
@@ -188,7 +166,6 @@ const uint8_t* FrameRenderer::NextBackground(const SensorResponse& response, int
 }
 
 void FrameRenderer::Render(const FrameRequest& request) {
-  [[maybe_unused]] const UnwatchedFrameWrites unwatched{};
   if (source_ == ImageSource::kReplay && replay_->Copy(request)) return;
   RenderBoard(request);
 }

@@ -129,6 +129,9 @@ SimConfig ReadConfig(const EnvLookup& env) {
   reader.Number("STEREO_SIM_REPLAY_FPS", config.replay_fps, 0.01, 1000.0);
   reader.Text("STEREO_SIM_REPLAY", config.replay_dir);
   reader.Text("STEREO_SIM_RIG_FILE", config.rig_file);
+  double stamp = 0;
+  reader.Number("STEREO_SIM_STAMP", stamp, 0, 1);
+  config.stamp_frames = stamp != 0;
   std::string rig_size;
   reader.Text("STEREO_SIM_RIG_SIZE", rig_size);
   if (auto size = ParseImageSize(rig_size)) {

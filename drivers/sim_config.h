@@ -39,6 +39,9 @@ struct SimConfig {
   std::string replay_dir;
   double replay_fps = 10.0;
   std::string rig_file;
+  // STEREO_SIM_STAMP=1: each frame carries its trigger number in its first
+  // and last rows, so a reader can tell mixed pairs and torn images.
+  bool stamp_frames = false;
   int rig_file_width = 640;  // the workbench's capture size
   int rig_file_height = 480;
   std::vector<CameraGeometry> cameras;  // index 0 is camera id 1

@@ -42,6 +42,14 @@ std::optional<Clock::time_point> UnplugTime(const SimConfig& config, uint32_t ca
   return std::nullopt;
 }
 
+// The frame's number in the first bytes of a row (little-endian), stamped
+// into the first and the last row once the frame is drawn: a reader that
+// sees them differ holds a torn image.
+void StampRow(const FrameRequest& request, int32_t row, uint32_t stamp) {
+  uint8_t* bytes = request.pixels + static_cast<ptrdiff_t>(row) * request.pitch;
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(stamp >> (8 * i));
+}
+
 }  // namespace
 
 const DeviceProfile kCameraProfile{IS_SET_EVENT_FRAME, kSensorWidth, kSensorHeight, kSensorWidth,
@@ -82,6 +90,7 @@ SimDevice::SimDevice(const DeviceProfile& profile, uint32_t camera_id, const Sim
       camera_id_(camera_id),
       geometry_(config.cameras.at(camera_id - 1)),
       scene_speed_(config.scene_speed),
+      stamp_frames_(config.stamp_frames),
       unplug_at_(UnplugTime(config, camera_id)),
       renderer_(std::make_unique<FrameRenderer>(config, camera_id)),
       width_(profile.default_width),
@@ -143,6 +152,12 @@ int32_t SimDevice::FreeMemory(const char* memory, int32_t id) {
   if (!FindMemory(memory, id)) return IS_INVALID_PARAMETER;
   // A frame being rendered keeps its own reference until it is done.
   if (active_ && active_->id == id) active_.reset();
+  const auto in_sequence =
+      std::find_if(sequence_.begin(), sequence_.end(), [id](const auto& block) { return block->id == id; });
+  if (in_sequence != sequence_.end()) {
+    sequence_.erase(in_sequence);
+    last_filled_ = -1;
+  }
   memories_.erase(id);
   return IS_SUCCESS;
 }
@@ -222,9 +237,11 @@ int32_t SimDevice::StopLive() {
 int32_t SimDevice::QueueFrame() {
   {
     std::lock_guard lock(mutex_);
+    const uint32_t stamp = ++mode_frames_;
     if (!active_ || pending_.size() >= kMaxPendingTriggers) return IS_NO_SUCCESS;
     // The trigger fixes the moment of exposure, not the render thread.
-    pending_.push_back({SceneTimeAt(Clock::now(), scene_speed_)});
+    const Clock::time_point now = Clock::now();
+    pending_.push_back({SceneTimeAt(now, scene_speed_), now, stamp});
   }
   wake_.notify_all();
   return IS_SUCCESS;
@@ -257,6 +274,7 @@ int32_t SimDevice::SetTriggerMode(int32_t mode) {
   if (mode != IS_SET_TRIGGER_OFF && mode != IS_SET_TRIGGER_SOFTWARE) return IS_INVALID_PARAMETER;
   {
     std::lock_guard lock(mutex_);
+    if (trigger_mode_ != mode) mode_frames_ = 0;
     trigger_mode_ = mode;
     next_live_ = Clock::now();
   }
@@ -408,6 +426,75 @@ int32_t SimDevice::FrameCounts(int32_t* rendered, int32_t* delivered) const {
   return IS_SUCCESS;
 }
 
+// ---- sequence of image memories -------------------------------------------
+
+int32_t SimDevice::AddToSequence(const char* memory, int32_t id) {
+  std::lock_guard lock(mutex_);
+  auto block = FindMemory(memory, id);
+  if (!block) return IS_INVALID_PARAMETER;
+  if (std::find(sequence_.begin(), sequence_.end(), block) != sequence_.end()) return IS_INVALID_PARAMETER;
+  sequence_.push_back(std::move(block));
+  return IS_SUCCESS;
+}
+
+int32_t SimDevice::ClearSequence() {
+  std::lock_guard lock(mutex_);
+  for (const auto& block : sequence_) block->locked = false;
+  sequence_.clear();
+  last_filled_ = -1;
+  return IS_SUCCESS;
+}
+
+int32_t SimDevice::ActiveSequenceMemory(int32_t* number, char** filling, char** last) const {
+  if (number == nullptr || filling == nullptr || last == nullptr) return IS_INVALID_PARAMETER;
+  std::lock_guard lock(mutex_);
+  if (sequence_.empty()) return IS_NO_SUCCESS;
+  const auto pixels = [](const ImageMemory& block) { return reinterpret_cast<char*>(block.bytes.get()); };
+  *number = 0;
+  *filling = nullptr;
+  for (size_t i = 0; i < sequence_.size(); ++i) {
+    if (!sequence_[i]->filling) continue;
+    *number = static_cast<int32_t>(i) + 1;
+    *filling = pixels(*sequence_[i]);
+  }
+  *last = last_filled_ >= 0 ? pixels(*sequence_[static_cast<size_t>(last_filled_)]) : nullptr;
+  return IS_SUCCESS;
+}
+
+std::shared_ptr<ImageMemory> SimDevice::FindSequenceMemory(int32_t number, const char* memory) const {
+  for (size_t i = 0; i < sequence_.size(); ++i) {
+    const bool numbered = number == IS_IGNORE_PARAMETER || number == static_cast<int32_t>(i) + 1;
+    if (numbered && reinterpret_cast<const char*>(sequence_[i]->bytes.get()) == memory) return sequence_[i];
+  }
+  return nullptr;
+}
+
+int32_t SimDevice::LockSequenceMemory(int32_t number, const char* memory, bool lock_it) {
+  std::lock_guard lock(mutex_);
+  const auto block = FindSequenceMemory(number, memory);
+  if (!block) return IS_INVALID_PARAMETER;
+  // The memory being filled now cannot be taken from the sensor half-way.
+  if (lock_it && block->filling) return IS_NO_SUCCESS;
+  block->locked = lock_it;
+  return IS_SUCCESS;
+}
+
+int32_t SimDevice::ImageInfo(int32_t id, UEYEIMAGEINFO* info, int32_t size) const {
+  if (info == nullptr || size != static_cast<int32_t>(sizeof(UEYEIMAGEINFO))) return IS_INVALID_PARAMETER;
+  std::lock_guard lock(mutex_);
+  const auto found = memories_.find(id);
+  if (found == memories_.end()) return IS_INVALID_PARAMETER;
+  *info = found->second->info;
+  return IS_SUCCESS;
+}
+
+int32_t SimDevice::FramesDropped(int32_t* count) const {
+  if (count == nullptr) return IS_INVALID_PARAMETER;
+  std::lock_guard lock(mutex_);
+  *count = static_cast<int32_t>(frames_dropped_ & 0x7fffffff);
+  return IS_SUCCESS;
+}
+
 // ---- render thread -------------------------------------------------------
 
 bool SimDevice::NextFrame(std::unique_lock<std::mutex>& lock, PendingFrame& frame) {
@@ -426,21 +513,40 @@ bool SimDevice::NextFrame(std::unique_lock<std::mutex>& lock, PendingFrame& fram
     return false;
   }
   frame.scene_time_s = SceneTimeAt(next_live_, scene_speed_);
+  frame.exposed = next_live_;
+  frame.stamp = ++mode_frames_;
   next_live_ += Seconds(frame_time_s_);
   // A sensor that fell behind drops frames instead of bunching them up.
   if (next_live_ < now) next_live_ = now + Seconds(frame_time_s_);
   return true;
 }
 
+std::shared_ptr<ImageMemory> SimDevice::NextTarget() {
+  if (sequence_.empty()) return active_;
+  const size_t count = sequence_.size();
+  for (size_t step = 1; step <= count; ++step) {
+    const size_t index = (static_cast<size_t>(last_filled_ + 1) + step - 1) % count;
+    if (!sequence_[index]->locked) return sequence_[index];
+  }
+  return nullptr;
+}
+
 bool SimDevice::MakeRequest(const PendingFrame& frame, FrameRequest& request,
-                            std::shared_ptr<ImageMemory>& target) const {
-  if (!active_) return false;
-  const int32_t bits = BitsOfColourMode(colour_mode_);
-  if (width_ > active_->width || height_ > active_->height || width_ * (bits / 8) > active_->pitch)
+                            std::shared_ptr<ImageMemory>& target) {
+  if (!active_ && sequence_.empty()) return false;
+  target = NextTarget();
+  if (!target) {
+    // Every memory of the sequence is locked: the frame is lost, as on the sensor.
+    ++frames_dropped_;
     return false;
-  target = active_;
-  request.pixels = active_->bytes.get();
-  request.pitch = active_->pitch;
+  }
+  const int32_t bits = BitsOfColourMode(colour_mode_);
+  if (width_ > target->width || height_ > target->height || width_ * (bits / 8) > target->pitch) {
+    target.reset();
+    return false;
+  }
+  request.pixels = target->bytes.get();
+  request.pitch = target->pitch;
   request.width = width_;
   request.height = height_;
   request.colour_mode = colour_mode_;
@@ -452,6 +558,17 @@ bool SimDevice::MakeRequest(const PendingFrame& frame, FrameRequest& request,
   request.camera.cx -= pos_x_;
   request.camera.cy -= pos_y_;
   return true;
+}
+
+void SimDevice::FinishFrame(ImageMemory& target, const PendingFrame& frame) {
+  target.filling = false;
+  const auto since_boot =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(frame.exposed.time_since_epoch());
+  target.info.u64TimestampDevice = static_cast<uint64_t>(since_boot.count() / 100);
+  target.info.u64FrameNumber = frame_number_;
+  for (size_t i = 0; i < sequence_.size(); ++i) {
+    if (sequence_[i].get() == &target) last_filled_ = static_cast<int>(i);
+  }
 }
 
 void SimDevice::RenderLoop() {
@@ -466,11 +583,19 @@ void SimDevice::RenderLoop() {
     }
     FrameRequest request;
     std::shared_ptr<ImageMemory> target;
+    ++frame_number_;
     if (!MakeRequest(frame, request, target)) continue;
+    target->filling = true;
+    target->info = UEYEIMAGEINFO{};
     lock.unlock();
     renderer_->Render(request);
-    target.reset();
+    if (stamp_frames_) {
+      StampRow(request, 0, frame.stamp);
+      StampRow(request, request.height - 1, frame.stamp);
+    }
     lock.lock();
+    FinishFrame(*target, frame);
+    target.reset();
     ++frames_rendered_;
     // Signalled under the lock, so no frame is announced after DisableEvent returns.
     if (event_enabled_ && event_fd_ >= 0) {

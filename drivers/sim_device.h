@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "drivers/sim_config.h"
 #include "drivers/sim_driver_api.h"
@@ -49,6 +50,10 @@ struct ImageMemory {
   int32_t bits;
   int32_t pitch;
   std::unique_ptr<uint8_t[]> bytes;
+  // Sequence state, kept under the device's lock.
+  bool locked = false;
+  bool filling = false;
+  UEYEIMAGEINFO info{};
 };
 
 // One opened camera or board: its settings, the image memories it owns, and
@@ -96,18 +101,32 @@ class SimDevice {
   int32_t SetVideoInput(int32_t input);
   int32_t FrameCounts(int32_t* rendered, int32_t* delivered) const;
 
+  int32_t AddToSequence(const char* memory, int32_t id);
+  int32_t ClearSequence();
+  int32_t ActiveSequenceMemory(int32_t* number, char** filling, char** last) const;
+  int32_t LockSequenceMemory(int32_t number, const char* memory, bool lock);
+  int32_t ImageInfo(int32_t id, UEYEIMAGEINFO* info, int32_t size) const;
+  int32_t FramesDropped(int32_t* count) const;
+
   // Unplugged (STEREO_SIM_UNPLUG): every call fails and no frame comes.
   [[nodiscard]] bool Gone() const { return unplug_at_ && std::chrono::steady_clock::now() >= *unplug_at_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
   struct PendingFrame {
     double scene_time_s;
+    Clock::time_point exposed;
+    uint32_t stamp;
   };
   void RenderLoop();
   // Next frame due, or nothing after waiting; called with the lock held.
   bool NextFrame(std::unique_lock<std::mutex>& lock, PendingFrame& frame);
-  bool MakeRequest(const PendingFrame& frame, FrameRequest& request,
-                   std::shared_ptr<ImageMemory>& target) const;
+  bool MakeRequest(const PendingFrame& frame, FrameRequest& request, std::shared_ptr<ImageMemory>& target);
+  // The memory the next frame goes into: the active one, or the sequence's
+  // next unlocked one after the last filled (null when all are locked).
+  std::shared_ptr<ImageMemory> NextTarget();
+  void FinishFrame(ImageMemory& target, const PendingFrame& frame);
+  std::shared_ptr<ImageMemory> FindSequenceMemory(int32_t number, const char* memory) const;
   void UpdateTiming();
   int32_t QueueFrame();
   std::shared_ptr<ImageMemory> FindMemory(const char* memory, int32_t id) const;
@@ -116,6 +135,7 @@ class SimDevice {
   const uint32_t camera_id_;
   const CameraGeometry geometry_;
   const double scene_speed_;
+  const bool stamp_frames_;
   const std::optional<std::chrono::steady_clock::time_point> unplug_at_;
   std::unique_ptr<FrameRenderer> renderer_;  // used by the render thread only
 
@@ -131,6 +151,14 @@ class SimDevice {
   std::map<int32_t, std::shared_ptr<ImageMemory>> memories_;
   std::shared_ptr<ImageMemory> active_;
   int32_t next_memory_id_ = 1;
+  std::vector<std::shared_ptr<ImageMemory>> sequence_;
+  // Index in sequence_ of the memory filled last, -1 before the first frame.
+  int last_filled_ = -1;
+  uint32_t frames_dropped_ = 0;
+  uint64_t frame_number_ = 0;
+  // Triggers (refused ones too, so cameras triggered together agree), or in
+  // live mode frames, since trigger mode last changed.
+  uint32_t mode_frames_ = 0;
 
   int32_t width_;
   int32_t height_;

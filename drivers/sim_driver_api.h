@@ -35,6 +35,19 @@ inline constexpr int kCameraListModelOffset = 32;
 inline constexpr int kCameraListModelSize = 16;
 inline constexpr int kCameraListCapacity = 16;
 
+// What is known of the frame in one image memory (is_GetImageInfo). The
+// time stamp is the moment of exposure on the steady clock (CLOCK_MONOTONIC)
+// in units of 0.1 microseconds; frame number 0 marks a memory that holds no
+// complete frame.
+struct UEYEIMAGEINFO {
+  uint32_t dwFlags;
+  uint32_t dwReserved;
+  uint64_t u64TimestampDevice;
+  uint64_t u64FrameNumber;
+};
+static_assert(sizeof(UEYEIMAGEINFO) == 24);
+inline constexpr int32_t IS_IGNORE_PARAMETER = -1;
+
 // Ground truth of one simulated camera at one image size. Rotation (Rodrigues
 // vector) and translation (mm) map camera 1 coordinates into this camera's:
 // X_cam = R * X_cam1 + T, as OpenCV's stereo calibration reports them.
@@ -103,6 +116,13 @@ SIM_DRIVER_EXPORT int32_t is_SetSaturation(HCAM hCam, int32_t v);
 SIM_DRIVER_EXPORT int32_t is_InitEvent(HCAM hCam, int32_t eventFd, int32_t which);
 SIM_DRIVER_EXPORT int32_t is_EnableEvent(HCAM hCam, int32_t which);
 SIM_DRIVER_EXPORT int32_t is_DisableEvent(HCAM hCam, int32_t which);
+// A ring of image memories: the driver fills them in turn, skipping locked ones.
+SIM_DRIVER_EXPORT int32_t is_AddToSequence(HCAM hCam, char* pcMem, int32_t nId);
+SIM_DRIVER_EXPORT int32_t is_ClearSequence(HCAM hCam);
+SIM_DRIVER_EXPORT int32_t is_GetActSeqBuf(HCAM hCam, int32_t* pnNum, char** ppcMem, char** ppcMemLast);
+SIM_DRIVER_EXPORT int32_t is_LockSeqBuf(HCAM hCam, int32_t nNum, char* pcMem);
+SIM_DRIVER_EXPORT int32_t is_UnlockSeqBuf(HCAM hCam, int32_t nNum, char* pcMem);
+SIM_DRIVER_EXPORT int32_t is_GetImageInfo(HCAM hCam, int32_t nMemId, UEYEIMAGEINFO* pInfo, int32_t nSize);
 
 // Ground truth of the simulated rig, in both libraries. The frame grabber's
 // camera is camera 1 of the rig.
@@ -116,6 +136,8 @@ SIM_DRIVER_EXPORT int32_t stereo_sim_SetSceneTime(double seconds);
 // How many failures STEREO_SIM_FAIL has injected in this library since its
 // rules last changed (they are taken up when a camera is counted or opened).
 SIM_DRIVER_EXPORT int32_t stereo_sim_FaultsInjected(int32_t* pCount);
+// Frames a device dropped because every memory of its sequence was locked.
+SIM_DRIVER_EXPORT int32_t stereo_sim_FramesDropped(HCAM hCam, int32_t* pCount);
 // Writes the rig as an OpenCV YAML file (K1, D1, K2, D2, R, T, image size).
 SIM_DRIVER_EXPORT int32_t stereo_sim_WriteRigFile(const char* path, int32_t width, int32_t height);
 // Depth truth at the library's scene time, for the rendered sources (board,

@@ -26,7 +26,7 @@ const Symbol kSymbols[] = {
     {{"is_GetImageMem", kCalled}, AssignEntry<&Functions::is_GetImageMem>},
     {{"is_CaptureVideo", kCalled}, AssignEntry<&Functions::is_CaptureVideo>},
     {{"is_StopLiveVideo", kCalled}, AssignEntry<&Functions::is_StopLiveVideo>},
-    {{"is_FreeImageMem", kUnused}, AssignEntry<&Functions::is_FreeImageMem>},
+    {{"is_FreeImageMem", kCalled}, AssignEntry<&Functions::is_FreeImageMem>},
     {{"is_ExitBoard", kCalled}, AssignEntry<&Functions::is_ExitBoard>},
     {{"is_GetVsyncCount", kUnused}, AssignEntry<&Functions::is_GetVsyncCount>},
     {{"is_SetRopEffect", kUnused}, AssignEntry<&Functions::is_SetRopEffect>},
@@ -37,9 +37,15 @@ const Symbol kSymbols[] = {
     {{"is_InitEvent", kCalled}, AssignEntry<&Functions::is_InitEvent>},
     {{"is_EnableEvent", kCalled}, AssignEntry<&Functions::is_EnableEvent>},
     {{"is_DisableEvent", kCalled}, AssignEntry<&Functions::is_DisableEvent>},
+    {{"is_AddToSequence", kCalled}, AssignEntry<&Functions::is_AddToSequence>},
+    {{"is_ClearSequence", kCalled}, AssignEntry<&Functions::is_ClearSequence>},
+    {{"is_GetActSeqBuf", kCalled}, AssignEntry<&Functions::is_GetActSeqBuf>},
+    {{"is_LockSeqBuf", kCalled}, AssignEntry<&Functions::is_LockSeqBuf>},
+    {{"is_UnlockSeqBuf", kCalled}, AssignEntry<&Functions::is_UnlockSeqBuf>},
+    {{"is_GetImageInfo", kCalled}, AssignEntry<&Functions::is_GetImageInfo>},
     {{"is_SetScaler", kCalled}, AssignEntry<&Functions::is_SetScaler>},
 };
-static_assert(std::size(kSymbols) == 26);
+static_assert(std::size(kSymbols) == 32);
 
 driver_binding::Library<Functions> library;
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "Video/vidclass/capture_sequence.h"
+
 namespace falcimp {
 
 using HCAM = uint32_t;
@@ -43,6 +45,12 @@ struct Functions {
   int32_t (*is_InitEvent)(HCAM, int32_t eventFd, int32_t which) = nullptr;
   int32_t (*is_EnableEvent)(HCAM, int32_t which) = nullptr;
   int32_t (*is_DisableEvent)(HCAM, int32_t which) = nullptr;
+  int32_t (*is_AddToSequence)(HCAM, char* pcMem, int32_t nId) = nullptr;
+  int32_t (*is_ClearSequence)(HCAM) = nullptr;
+  int32_t (*is_GetActSeqBuf)(HCAM, int32_t* pnNum, char** ppcMem, char** ppcMemLast) = nullptr;
+  int32_t (*is_LockSeqBuf)(HCAM, int32_t nNum, char* pcMem) = nullptr;
+  int32_t (*is_UnlockSeqBuf)(HCAM, int32_t nNum, char* pcMem) = nullptr;
+  int32_t (*is_GetImageInfo)(HCAM, int32_t nMemId, DriverImageInfo* pInfo, int32_t nSize) = nullptr;
   int32_t (*is_SetScaler)(HCAM, float sx, float sy) = nullptr;
 };
 

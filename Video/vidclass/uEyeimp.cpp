@@ -25,7 +25,7 @@ const Symbol kSymbols[] = {
     {{"is_GetImageMem", kCalled}, AssignEntry<&Functions::is_GetImageMem>},
     {{"is_CaptureVideo", kCalled}, AssignEntry<&Functions::is_CaptureVideo>},
     {{"is_StopLiveVideo", kCalled}, AssignEntry<&Functions::is_StopLiveVideo>},
-    {{"is_FreeImageMem", kUnused}, AssignEntry<&Functions::is_FreeImageMem>},
+    {{"is_FreeImageMem", kCalled}, AssignEntry<&Functions::is_FreeImageMem>},
     {{"is_ExitCamera", kCalled}, AssignEntry<&Functions::is_ExitCamera>},
     {{"is_GetVsyncCount", kUnused}, AssignEntry<&Functions::is_GetVsyncCount>},
     {{"is_GetCurrentField", kUnused}, AssignEntry<&Functions::is_GetCurrentField>},
@@ -49,8 +49,14 @@ const Symbol kSymbols[] = {
     {{"is_InitEvent", kCalled}, AssignEntry<&Functions::is_InitEvent>},
     {{"is_EnableEvent", kCalled}, AssignEntry<&Functions::is_EnableEvent>},
     {{"is_DisableEvent", kCalled}, AssignEntry<&Functions::is_DisableEvent>},
+    {{"is_AddToSequence", kCalled}, AssignEntry<&Functions::is_AddToSequence>},
+    {{"is_ClearSequence", kCalled}, AssignEntry<&Functions::is_ClearSequence>},
+    {{"is_GetActSeqBuf", kCalled}, AssignEntry<&Functions::is_GetActSeqBuf>},
+    {{"is_LockSeqBuf", kCalled}, AssignEntry<&Functions::is_LockSeqBuf>},
+    {{"is_UnlockSeqBuf", kCalled}, AssignEntry<&Functions::is_UnlockSeqBuf>},
+    {{"is_GetImageInfo", kCalled}, AssignEntry<&Functions::is_GetImageInfo>},
 };
-static_assert(std::size(kSymbols) == 37);
+static_assert(std::size(kSymbols) == 43);
 
 driver_binding::Library<Functions> library;
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "Video/vidclass/capture_sequence.h"
+
 namespace uEyeimp {
 
 using HCAM = uint32_t;
@@ -70,6 +72,12 @@ struct Functions {
   int32_t (*is_InitEvent)(HCAM, int32_t eventFd, int32_t which) = nullptr;
   int32_t (*is_EnableEvent)(HCAM, int32_t which) = nullptr;
   int32_t (*is_DisableEvent)(HCAM, int32_t which) = nullptr;
+  int32_t (*is_AddToSequence)(HCAM, char* pcMem, int32_t nId) = nullptr;
+  int32_t (*is_ClearSequence)(HCAM) = nullptr;
+  int32_t (*is_GetActSeqBuf)(HCAM, int32_t* pnNum, char** ppcMem, char** ppcMemLast) = nullptr;
+  int32_t (*is_LockSeqBuf)(HCAM, int32_t nNum, char* pcMem) = nullptr;
+  int32_t (*is_UnlockSeqBuf)(HCAM, int32_t nNum, char* pcMem) = nullptr;
+  int32_t (*is_GetImageInfo)(HCAM, int32_t nMemId, DriverImageInfo* pInfo, int32_t nSize) = nullptr;
 };
 
 // Loads "libuEye_api.so" from the normal search path. False when it does not

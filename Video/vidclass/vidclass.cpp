@@ -97,6 +97,39 @@ platform::WaitResult tVideoDevice::WaitForFrame() {
   return Thread->FrameEvent.Wait(kFrameWaitTimeoutMs);
 }
 
+std::vector<FrameSlot> tVideoDevice::CompleteFrames() {
+  if (Frames) return Frames->CompleteFrames();
+  if (Image == nullptr) return {};
+  return {FrameSlot{}};
+}
+
+IplImage* tVideoDevice::HoldFrame(const FrameSlot& slot) { return Frames ? Frames->Hold(slot) : Image; }
+
+IplImage* tVideoDevice::HoldNewestFrame() {
+  for (const FrameSlot& slot : CompleteFrames()) {
+    if (IplImage* held = HoldFrame(slot)) return held;
+  }
+  return nullptr;
+}
+
+IplImage* tVideoDevice::HeldFrame() { return Frames ? Frames->Held() : Image; }
+
+IplImage* tVideoDevice::HeldOrNewestFrame() {
+  if (IplImage* held = HeldFrame()) return held;
+  return HoldNewestFrame();
+}
+
+void tVideoDevice::ReleaseFrame() {
+  if (Frames) Frames->Release();
+}
+
+bool tVideoDevice::ReadNewestFrame(const FrameReader& read) {
+  if (Frames) return Frames->ReadNewest(read);
+  if (Image == nullptr) return false;
+  read(*Image);
+  return true;
+}
+
 void tVideoDevice::FrameReady() {
   if (Callback callback = FrameCallback.load()) callback();
   if (const uint32_t message = MessageNumber.load(); message != 0)

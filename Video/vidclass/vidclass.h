@@ -2,6 +2,17 @@
 
 // Frame sources: the device base with its capture thread, and the enumeration
 // of every source that can be opened.
+//
+// Frames and buffers. A source keeps its complete frames in a store of its
+// own (Frames): a camera or the frame grabber in a ring of driver image
+// memories registered as the driver's sequence, a system capture device in a
+// ring of copies made on its streaming thread. The window never reads memory
+// a driver may be writing: it picks a complete frame by its stamp (frame
+// number and time of exposure), holds it, which locks that memory so the
+// driver skips it, and reads only the held frame until it holds the next one.
+// A capture thread that records reads the newest frame under its own lock.
+// With every memory locked the driver drops the frame and counts it. Image
+// stays the header that describes the format; its pixels are the driver's.
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "Video/vidclass/frame_store.h"
 #include "Video/vidclass/ipl.h"
 #include "platform/capture_devices.h"
 #include "platform/frame_event.h"
@@ -108,6 +120,23 @@ class tVideoDevice {
   virtual void FrameReady();
   virtual void SetImagePos(int32_t x, int32_t y);
 
+  // The complete frames the source holds, newest first. Without a store the
+  // one frame is Image, with an unknown stamp.
+  std::vector<FrameSlot> CompleteFrames();
+  // Holds that frame whole until the next hold or release; null when it was
+  // refilled meanwhile. User-interface thread.
+  IplImage* HoldFrame(const FrameSlot& slot);
+  // The newest complete frame, held; null when there is none.
+  IplImage* HoldNewestFrame();
+  // The frame held now; null when none.
+  IplImage* HeldFrame();
+  // The frame held now, else the newest one, held.
+  IplImage* HeldOrNewestFrame();
+  void ReleaseFrame();
+  // Runs read over the newest complete frame while no driver writes it;
+  // false when there is none. Any thread.
+  bool ReadNewestFrame(const FrameReader& read);
+
   uint32_t Handle = 0;
   platform::WindowHandle WindowHandle = nullptr;
   char* ImageMemory = nullptr;
@@ -131,6 +160,9 @@ class tVideoDevice {
   std::vector<std::string> Log;
   // Set by the user-interface thread, called on the capture thread.
   std::atomic<Callback> FrameCallback{nullptr};
+  // Where the complete frames are kept; null for a source whose Image is
+  // its one frame (a still image).
+  std::unique_ptr<FrameStore> Frames;
 
  protected:
   // Creates the capture thread bound to this device. Kinds call it from their

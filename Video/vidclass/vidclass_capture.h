@@ -4,8 +4,10 @@
 // one image memory through the same calls, and Image becomes a header over it.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "Video/vidclass/capture_sequence.h"
 #include "Video/vidclass/driver_binding.h"
 #include "Video/vidclass/vidclass.h"
 #include "Video/vidclass/vidclass_values.h"
@@ -19,6 +21,7 @@ struct CaptureLogTexts {
   const char* ColorMode;
   const char* Display;
   const char* GetMem;
+  const char* Sequence;
 };
 
 // Result recorded when Channels asks for a format no driver delivers (the
@@ -32,6 +35,26 @@ inline int32_t LogResult(tVideoDevice& device, const char* text, int32_t result,
   device.LastResult = result;
   device.Log.push_back(ResultLine(text, result) + suffix);
   return result;
+}
+
+// Registers the bound memory and further ones as the driver's sequence, so
+// the window holds whole frames. A driver that refuses leaves the one memory,
+// read as it is filled, with a line in the log.
+template <class Api>
+void BuildSequence(tVideoDevice& device, const Api& api, const CaptureLogTexts& texts, int32_t memoryId,
+                   int32_t bitsPerPixel) {
+  const SequenceCalls calls{api.is_AllocImageMem, api.is_FreeImageMem, api.is_AddToSequence,
+                            api.is_ClearSequence, api.is_GetActSeqBuf, api.is_LockSeqBuf,
+                            api.is_UnlockSeqBuf,  api.is_GetImageInfo};
+  // The ring of an earlier Init is cleared before the new one is registered.
+  device.Frames.reset();
+  auto sequence = std::make_unique<CaptureSequence>(device.Handle, calls, *device.Image);
+  const int32_t built = sequence->Build(device.Image->imageData, memoryId, bitsPerPixel);
+  if (built != 0) {
+    device.Log.push_back(ResultLine(texts.Sequence, built));
+    return;
+  }
+  device.Frames = std::move(sequence);
 }
 
 // Makes Image for Width x Height x Channels and binds the driver's image
@@ -81,5 +104,6 @@ bool BindCaptureMemory(tVideoDevice& device, const Api& api, const CaptureLogTex
     device.Image->widthStep = pitch;
     device.Image->imageSize = pitch * device.Height;
   }
+  if (pixels != nullptr) BuildSequence(device, api, texts, memoryId, bitsPerPixel);
   return true;
 }

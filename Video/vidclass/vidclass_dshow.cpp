@@ -1,5 +1,6 @@
 #include "Video/vidclass/vidclass_dshow.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace {
@@ -8,22 +9,12 @@ constexpr int32_t kDefaultWidth = 320;
 constexpr int32_t kDefaultHeight = 240;
 constexpr int32_t kDefaultChannels = 1;
 
-#if defined(__SANITIZE_THREAD__)
-extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
-extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
-#endif
+// Copies a sample takes: the window holds one, the pipeline fills another.
+constexpr int kCopiedFrames = 3;
 
-// The user-interface thread reads Image without a lock while the streaming
-// thread points it at the next sample: the accepted unlocked read of a
-// device's current frame. ThreadSanitizer does not watch that one write.
-void PointImageAt(IplImage* image, char* pixels) {
-#if defined(__SANITIZE_THREAD__)
-  AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
-#endif
-  image->imageData = pixels;
-#if defined(__SANITIZE_THREAD__)
-  AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
-#endif
+double SteadyNow_ms() {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -51,7 +42,7 @@ tVideoDeviceDShow::~tVideoDeviceDShow() {
   // Destroying the pipeline stops it whatever Stop would answer, so no
   // streaming thread points Image any more; the last sample goes with it.
   Graph.reset();
-  // The header is put back on the device's own buffer before that is freed.
+  Frames.reset();
   ReleaseImage(&Image);
   Inputs.clear();
 }
@@ -68,6 +59,9 @@ void tVideoDeviceDShow::Init(uint32_t messageNumber) {
                                 " not supported");
   if (State != 0) return;
   Image = CreateImage(CvSize{Width, Height}, Channels, IPL_DEPTH_8U, true);
+  auto copies = std::make_unique<CopiedFrames>(*Image, kCopiedFrames);
+  copies_ = copies.get();
+  Frames = std::move(copies);
   if (!Graph->Link(Channels == 1, Width, Height)) Log.emplace_back("DShow Render failed");
   Thread->Release();
   State = 1;
@@ -83,8 +77,10 @@ void tVideoDeviceDShow::Stop() {
 
 bool tVideoDeviceDShow::SampleArrived(double, char* buffer, long length) {
   // A sample shorter than the image would be read past its end.
-  if (Image == nullptr || length < Image->imageSize) return false;
-  PointImageAt(Image, buffer);
+  if (copies_ == nullptr || length < Image->imageSize) return false;
+  // The pipeline recycles its buffers: the frame is copied into one nobody
+  // holds, and a frame that finds every copy held is dropped.
+  if (!copies_->Put(buffer, Image->widthStep, FrameStamp{++samples_, SteadyNow_ms()})) return false;
   Thread->FrameEvent.Signal();
   return true;
 }

@@ -2,7 +2,7 @@
 
 // A system capture device (a webcam, or a GStreamer source listed in
 // STEREO_CAPTURE_SOURCES): its pipeline converts and scales every frame to
-// Width x Height, and Image is pointed at the newest sample as it arrives.
+// Width x Height, and each sample is copied into the device's own frames.
 
 #include <cstdint>
 #include <memory>
@@ -28,8 +28,8 @@ class tVideoDeviceDShow : public tVideoDevice, private platform::CaptureSampleSi
   void Start() override;
   void Stop() override;
 
-  // Points Image at the sample and wakes the capture thread; runs on the
-  // streaming thread. A sample shorter than the image is not taken.
+  // Copies the sample and wakes the capture thread; runs on the streaming
+  // thread. A sample shorter than the image is not taken.
   bool SampleArrived(double sampleTime, char* buffer, long length) override;
 
   // The capture pipeline; none for a negative index.
@@ -39,4 +39,7 @@ class tVideoDeviceDShow : public tVideoDevice, private platform::CaptureSampleSi
   // The stream stopped by itself (unplugged, failed, or at its end): one line
   // for the window's log. Frames simply stop coming.
   void StreamEnded(const std::string& reason) override;
+
+  CopiedFrames* copies_ = nullptr;
+  uint64_t samples_ = 0;
 };

@@ -11,7 +11,7 @@ const falcimp::Functions& Driver() { return falcimp::Api(); }
 
 // "Falcom SetSize " is the board's own log text; logs are compared against it.
 const CaptureLogTexts kLogTexts{"Falcon Channels ",  "Falcon Alloc ",   "Falcon SetMem ", "Falcom SetSize ",
-                                "Falcon ColorMode ", "Falcon Display ", "Falcon GetMem "};
+                                "Falcon ColorMode ", "Falcon Display ", "Falcon GetMem ", "Falcon Sequence "};
 
 constexpr int32_t kDefaultChannels = 1;
 constexpr int kInitialGrey = 159;
@@ -38,6 +38,8 @@ tVideoDeviceFalcon::~tVideoDeviceFalcon() { Close(); }
 
 void tVideoDeviceFalcon::Close() {
   EndThread();
+  // The sequence is cleared and its memories freed while the board is open.
+  Frames.reset();
   if (State >= 0) Call(Driver().is_ExitBoard, Handle);
   ReleaseImage(&Image);
 }

@@ -10,7 +10,7 @@ using driver_binding::Call;
 const uEyeimp::Functions& Driver() { return uEyeimp::Api(); }
 
 const CaptureLogTexts kLogTexts{"uEye Channels ",  "uEye Alloc ",   "uEye SetMem ", "uEye SetSize ",
-                                "uEye ColorMode ", "uEye Display ", "uEye GetMem "};
+                                "uEye ColorMode ", "uEye Display ", "uEye GetMem ", "uEye Sequence "};
 
 constexpr int32_t kDefaultWidth = 1280;
 constexpr int32_t kDefaultHeight = 1024;
@@ -44,6 +44,8 @@ void tVideoDeviceuEye::Close() {
   if (State == 1) Stop();
   // The thread goes before the memory: its frame callback may still read it.
   EndThread();
+  // The sequence is cleared and its memories freed while the camera is open.
+  Frames.reset();
   if (State >= 0) Call(Driver().is_ExitCamera, Handle);
   ReleaseImage(&Image);
   if (State == 1) State = 0;

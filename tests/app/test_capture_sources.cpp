@@ -65,8 +65,9 @@ TEST_F(CaptureSources, BothListsOpenThemAndLivePairsAreDrawnInBothPanes) {
   ASSERT_NE(dynamic_cast<tVideoDeviceDShow*>(form().Device2.get()), nullptr);
   EXPECT_EQ(TakeShownErrors(), "");
   ASSERT_TRUE(WaitForPairs(3));
-  EXPECT_EQ(filter_->pairs.back().Left(), form().Device1->Image);
-  EXPECT_EQ(filter_->pairs.back().Right(), form().Device2->Image);
+  // The pair is the frames each source holds for the window.
+  EXPECT_EQ(filter_->pairs.back().Left(), form().Device1->HeldFrame());
+  EXPECT_EQ(filter_->pairs.back().Right(), form().Device2->HeldFrame());
 
   // What is painted is each source's own frame: the red and the blue picture
   // differ in grey, and both differ from the black of an undrawn pane.
@@ -74,7 +75,7 @@ TEST_F(CaptureSources, BothListsOpenThemAndLivePairsAreDrawnInBothPanes) {
   const TPaneBitmap& right = Form2->PbGraf2->Bitmap();
   ASSERT_TRUE(left.Matches(320, 240, 8));
   ASSERT_TRUE(right.Matches(320, 240, 8));
-  EXPECT_EQ(left.Pixels()[0], static_cast<uint8_t>(form().Device1->Image->imageData[0]));
+  EXPECT_EQ(left.Pixels()[0], static_cast<uint8_t>(form().Device1->HeldFrame()->imageData[0]));
   EXPECT_NE(left.Pixels()[0], 0);
   EXPECT_NE(right.Pixels()[0], 0);
   EXPECT_NE(left.Pixels()[0], right.Pixels()[0]);

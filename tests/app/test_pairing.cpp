@@ -7,9 +7,12 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <chrono>
+#include <optional>
+#include <vector>
 
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/pair_moment.h"
 #include "app/qtimer.h"
 #include "app_test_support.h"
 #include "fake_source.h"
@@ -92,13 +95,63 @@ TEST_F(PairingTest, OnlyTheSecondSourceGivesRightOnlyPairs) {
   EXPECT_EQ(Form2->PbGraf1->Bitmap().BitCount(), 0);
 }
 
-TEST_F(PairingTest, SilentSecondSourceBlocksPairing) {
+TEST_F(PairingTest, SilentSecondSourceHoldsTheFirstBackForOnePeriodOnly) {
   OpenLeft();
   OpenRight();
   for (int i = 0; i < 20; ++i) Announce({2024});
   EXPECT_EQ(Pairs(), 0u);
   EXPECT_TRUE(form().Arrived1);
+  ProcessEventsFor(std::chrono::milliseconds(static_cast<int>(form().FramePeriod_ms(true)) * 3));
+  ASSERT_EQ(Pairs(), 1u);
+  EXPECT_NE(filter_->pairs[0].Left(), nullptr);
+  EXPECT_EQ(filter_->pairs[0].Right(), nullptr);
+  EXPECT_FALSE(form().Arrived1);
 }
+
+FrameSlot Frame(int32_t memory, uint64_t number, double time_ms) { return {memory, {number, time_ms}}; }
+
+struct MomentCase {
+  const char* name;
+  std::vector<FrameSlot> left;
+  std::vector<FrameSlot> right;
+  PairChoice last;
+  std::optional<std::pair<uint64_t, uint64_t>> chosen;  // frame numbers, left and right
+};
+
+class MomentChoice : public ::testing::TestWithParam<MomentCase> {};
+
+TEST_P(MomentChoice, PicksTheNewestNewPairWithinHalfAPeriod) {
+  const MomentCase& c = GetParam();
+  const std::optional<PairChoice> choice = ChooseMoment(c.left, c.right, 5.0, c.last);
+  ASSERT_EQ(choice.has_value(), c.chosen.has_value());
+  if (choice) {
+    EXPECT_EQ(choice->Left.Stamp.Number, c.chosen->first);
+    EXPECT_EQ(choice->Right.Stamp.Number, c.chosen->second);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, MomentChoice,
+    ::testing::Values(
+        MomentCase{"RightNotYetIn",
+                   {Frame(1, 9, 90), Frame(2, 8, 80)},
+                   {Frame(1, 8, 80.02), Frame(2, 7, 70)},
+                   {},
+                   std::pair{8u, 8u}},
+        MomentCase{"BothIn",
+                   {Frame(1, 9, 90), Frame(2, 8, 80)},
+                   {Frame(2, 9, 90.01), Frame(1, 8, 80)},
+                   {},
+                   std::pair{9u, 9u}},
+        MomentCase{"NoPartner", {Frame(1, 9, 90)}, {Frame(1, 7, 70)}, {}, std::nullopt},
+        MomentCase{"OnlyTheHandledPair",
+                   {Frame(1, 9, 90)},
+                   {Frame(1, 9, 90.01)},
+                   PairChoice{Frame(1, 9, 90), Frame(1, 9, 90.01)},
+                   std::nullopt},
+        MomentCase{"LiveWithinHalfAPeriod", {Frame(3, 5, 104.9)}, {Frame(3, 6, 100)}, {}, std::pair{5u, 6u}},
+        MomentCase{"UnknownStampsAlwaysPair", {FrameSlot{}}, {FrameSlot{}}, {}, std::pair{0u, 0u}}),
+    [](const ::testing::TestParamInfo<MomentCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PairingTest, AnnouncementOfAMissingSourceIsLeftUnhandled) {
   OpenLeft();

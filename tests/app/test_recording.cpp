@@ -10,9 +10,11 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <opencv2/core.hpp>
@@ -187,6 +189,27 @@ TEST_F(RecordingTest, Regression_FrameOfAnotherFormatNeverLandsInADevicesImage) 
   EXPECT_NE(form().CurrentLeft, form().Device1->Image);
   EXPECT_EQ(form().CurrentLeft->width, 64);
   EXPECT_EQ(cv::countNonZero(cv::cvarrToMat(form().Device1->Image) != 0x55), 0);
+  EXPECT_GT(Psnr(form().CurrentLeft, left_[0]), 30.0);
+}
+
+TEST_F(RecordingTest, Regression_FrameOfTheSourcesOwnFormatGoesIntoTheWindowsImage) {
+  OpenSources();
+  OpenWriters(Path("run.avi"));
+  PaintAndWrite(0);
+  form().BuCloseWriter->click();
+  // A running source of the file's own format: its memory is the driver's.
+  IplImage* source = form().Device1->Image;
+  std::memset(source->imageData, 0x55, static_cast<size_t>(source->imageSize));
+  form().Post(kFirstSourceMessage);
+  form().Post(kSecondSourceMessage);
+  QCoreApplication::sendPostedEvents(&form());
+  ASSERT_EQ(form().CurrentLeft, form().Device1->Image);
+  OpenReaders(Path("runL.avi"));
+  form().BuReadSingle->click();
+  ASSERT_NE(form().CurrentLeft, nullptr);
+  EXPECT_NE(form().CurrentLeft, source);
+  EXPECT_TRUE(std::all_of(source->imageData, source->imageData + source->imageSize,
+                          [](char byte) { return byte == 0x55; }));
   EXPECT_GT(Psnr(form().CurrentLeft, left_[0]), 30.0);
 }
 

@@ -11,7 +11,7 @@
 namespace driver_test {
 namespace {
 
-constexpr std::array<const char*, 37> kCameraNames = {
+constexpr std::array<const char*, 43> kCameraNames = {
     "is_InitCamera",         "is_GetColorDepth",    "is_AllocImageMem",    "is_SetImageMem",
     "is_SetImageSize",       "is_SetImagePos",      "is_GetImageMemPitch", "is_SetColorMode",
     "is_SetCaptureMode",     "is_SetDisplayMode",   "is_GetImageMem",      "is_CaptureVideo",
@@ -21,15 +21,17 @@ constexpr std::array<const char*, 37> kCameraNames = {
     "is_SetExposureTime",    "is_GetExposureRange", "is_SetPixelClock",    "is_GetPixelClockRange",
     "is_GetNumberOfCameras", "is_SetWhiteBalance",  "is_GetCameraList",    "is_SetExternalTrigger",
     "is_ForceTrigger",       "is_FreezeVideo",      "is_InitEvent",        "is_EnableEvent",
-    "is_DisableEvent"};
+    "is_DisableEvent",       "is_AddToSequence",    "is_ClearSequence",    "is_GetActSeqBuf",
+    "is_LockSeqBuf",         "is_UnlockSeqBuf",     "is_GetImageInfo"};
 
-constexpr std::array<const char*, 26> kBoardNames = {
+constexpr std::array<const char*, 32> kBoardNames = {
     "is_InitBoard",    "is_GetColorDepth",    "is_AllocImageMem", "is_SetImageMem",    "is_SetImageSize",
     "is_SetImagePos",  "is_GetImageMemPitch", "is_SetColorMode",  "is_SetCaptureMode", "is_SetDisplayMode",
     "is_SetVideoMode", "is_GetImageMem",      "is_CaptureVideo",  "is_StopLiveVideo",  "is_FreeImageMem",
     "is_ExitBoard",    "is_GetVsyncCount",    "is_SetRopEffect",  "is_SetVideoInput",  "is_SetBrightness",
     "is_SetContrast",  "is_SetSaturation",    "is_InitEvent",     "is_EnableEvent",    "is_DisableEvent",
-    "is_SetScaler"};
+    "is_SetScaler",    "is_AddToSequence",    "is_ClearSequence", "is_GetActSeqBuf",   "is_LockSeqBuf",
+    "is_UnlockSeqBuf", "is_GetImageInfo"};
 
 // The camera list record as the program lays it out.
 struct CameraListRecord {

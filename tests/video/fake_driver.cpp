@@ -26,7 +26,9 @@ struct FakeState {
   std::mutex mutex;
   std::vector<std::string> calls;
   std::map<std::string, int32_t> results;
-  std::vector<char> memory;
+  // Every memory made, by id from 1; the one bound is what is_GetImageMem gives.
+  std::map<int32_t, std::vector<char>> memories;
+  int32_t bound = 0;
   int32_t pitch = 0;
   double frameTimes[3] = {0.0, 0.0, 0.0};
 };
@@ -70,7 +72,8 @@ FAKE_EXPORT void fake_reset() {
   std::lock_guard lock(state.mutex);
   state.calls.clear();
   state.results.clear();
-  state.memory.clear();
+  state.memories.clear();
+  state.bound = 0;
   state.pitch = 0;
   std::fill(std::begin(state.frameTimes), std::end(state.frameTimes), 0.0);
 }
@@ -115,13 +118,17 @@ FAKE_EXPORT int32_t is_AllocImageMem(HCAM h, int32_t w, int32_t height, int32_t 
   FakeState& state = State();
   std::lock_guard lock(state.mutex);
   state.pitch = (w * (bits / 8) + 3) / 4 * 4;
-  state.memory.assign(static_cast<std::size_t>(state.pitch) * static_cast<std::size_t>(height), '\x55');
-  *ppMem = state.memory.data();
-  *pId = 1;
+  const auto id = static_cast<int32_t>(state.memories.size()) + 1;
+  std::vector<char>& memory = state.memories[id];
+  memory.assign(static_cast<std::size_t>(state.pitch) * static_cast<std::size_t>(height), '\x55');
+  *ppMem = memory.data();
+  *pId = id;
   return 0;
 }
 FAKE_EXPORT int32_t is_SetImageMem(HCAM h, char*, int32_t id) {
-  return Record("is_SetImageMem", Numbers({double(h), double(id)}));
+  const int32_t result = Record("is_SetImageMem", Numbers({double(h), double(id)}));
+  if (result == 0) State().bound = id;
+  return result;
 }
 FAKE_EXPORT int32_t is_FreeImageMem(HCAM h, char*, int32_t id) {
   return Record("is_FreeImageMem", Numbers({double(h), double(id)}));
@@ -129,8 +136,30 @@ FAKE_EXPORT int32_t is_FreeImageMem(HCAM h, char*, int32_t id) {
 FAKE_EXPORT int32_t is_GetImageMem(HCAM h, void** ppMem) {
   const int32_t result = Record("is_GetImageMem", std::to_string(h));
   std::lock_guard lock(State().mutex);
-  if (result == 0) *ppMem = State().memory.empty() ? nullptr : State().memory.data();
+  const auto bound = State().memories.find(State().bound);
+  if (result == 0) *ppMem = bound == State().memories.end() ? nullptr : bound->second.data();
   return result;
+}
+FAKE_EXPORT int32_t is_AddToSequence(HCAM h, char*, int32_t id) {
+  return Record("is_AddToSequence", Numbers({double(h), double(id)}));
+}
+FAKE_EXPORT int32_t is_ClearSequence(HCAM h) { return Record("is_ClearSequence", std::to_string(h)); }
+FAKE_EXPORT int32_t is_GetActSeqBuf(HCAM h, int32_t* pnNum, char** ppcMem, char** ppcMemLast) {
+  *pnNum = 0;
+  *ppcMem = nullptr;
+  *ppcMemLast = nullptr;
+  return Record("is_GetActSeqBuf", std::to_string(h));
+}
+FAKE_EXPORT int32_t is_LockSeqBuf(HCAM h, int32_t, char*) {
+  return Record("is_LockSeqBuf", std::to_string(h));
+}
+FAKE_EXPORT int32_t is_UnlockSeqBuf(HCAM h, int32_t, char*) {
+  return Record("is_UnlockSeqBuf", std::to_string(h));
+}
+// The fake never fills a memory: no frame is complete.
+FAKE_EXPORT int32_t is_GetImageInfo(HCAM h, int32_t id, void* pInfo, int32_t nSize) {
+  std::memset(pInfo, 0, static_cast<std::size_t>(nSize));
+  return Record("is_GetImageInfo", Numbers({double(h), double(id)}));
 }
 FAKE_EXPORT int32_t is_GetImageMemPitch(HCAM h, int32_t* pPitch) {
   const int32_t result = Record("is_GetImageMemPitch", std::to_string(h));

@@ -163,6 +163,9 @@ TYPED_TEST(DeviceContract, FramesLandInTheImageMemory) {
   ASSERT_TRUE(this->WaitForMessages(2));
   device->Stop();
   EXPECT_TRUE(this->StaysQuiet());  // no frame is being written any more
+  // A kind that keeps its frames apart hands out the newest one; the fake
+  // drivers complete none, so their bound memory is read.
+  if (const IplImage* held = device->HoldNewestFrame()) image = held;
   const std::vector<unsigned char> captured(image->imageData, image->imageData + image->imageSize);
   EXPECT_NE(captured, initial);
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "Video/vidclass/capture_sequence.h"
 #include "Video/vidclass/falcimp.h"
 #include "Video/vidclass/uEyeimp.h"
 #include "Video/vidclass/vidclass_falcon.h"
@@ -15,7 +16,23 @@
 
 namespace {
 
+// The ring Init adds after the bound memory (id 1): the further memories,
+// then every memory registered as the sequence.
+void AppendSequenceCalls(std::vector<std::string>& calls, const std::string& allocation) {
+  for (int i = 1; i < CaptureSequence::kMemories; ++i) calls.push_back(allocation);
+  for (int id = 1; id <= CaptureSequence::kMemories; ++id)
+    calls.push_back("is_AddToSequence 7 " + std::to_string(id));
+}
+
+// Closing clears the sequence and frees the memories it made.
+void AppendSequenceRelease(std::vector<std::string>& calls) {
+  calls.emplace_back("is_ClearSequence 7");
+  for (int id = 2; id <= CaptureSequence::kMemories; ++id)
+    calls.push_back("is_FreeImageMem 7 " + std::to_string(id));
+}
+
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 constexpr uint32_t kFakeHandle = 7;
@@ -63,10 +80,13 @@ TEST_F(UEyeDevice, InitBindsTheDriverMemoryAndLogsEachCall) {
   auto camera = OpenCamera();
   camera->Init(kFirstSourceMessage);
 
-  EXPECT_THAT(driver_.Calls(),
-              ElementsAre("is_InitCamera 2", "is_AllocImageMem 7 640 480 24", "is_SetImageMem 7 1",
-                          "is_SetImageSize 7 640 480", "is_SetColorMode 7 1", "is_SetDisplayMode 7 1",
-                          "is_GetImageMem 7", "is_GetImageMemPitch 7", "is_InitEvent 7 1 2"));
+  std::vector<std::string> calls{"is_InitCamera 2",     "is_AllocImageMem 7 640 480 24",
+                                 "is_SetImageMem 7 1",  "is_SetImageSize 7 640 480",
+                                 "is_SetColorMode 7 1", "is_SetDisplayMode 7 1",
+                                 "is_GetImageMem 7",    "is_GetImageMemPitch 7"};
+  AppendSequenceCalls(calls, "is_AllocImageMem 7 640 480 24");
+  calls.emplace_back("is_InitEvent 7 1 2");
+  EXPECT_THAT(driver_.Calls(), ElementsAreArray(calls));
   const std::string memory = HexAddress(camera->ImageMemory);
   EXPECT_THAT(camera->Log, ElementsAre("uEye Alloc 0 " + memory + " 0", "uEye SetMem 0", "uEye SetSize 0",
                                        "uEye ColorMode 0", "uEye Display 0", "uEye GetMem 0 " + memory));
@@ -102,7 +122,8 @@ TEST_F(UEyeDevice, OneChannelCapturesGrey) {
 TEST_F(UEyeDevice, FourChannelsGiveAFourChannelImageOverThirtyTwoBitMemory) {
   auto camera = OpenCamera(4);
   camera->Init(kFirstSourceMessage);
-  EXPECT_EQ(driver_.CallsOf("is_AllocImageMem"), std::vector<std::string>{"is_AllocImageMem 7 640 480 32"});
+  EXPECT_EQ(driver_.CallsOf("is_AllocImageMem"),
+            std::vector<std::string>(CaptureSequence::kMemories, "is_AllocImageMem 7 640 480 32"));
   EXPECT_EQ(driver_.CallsOf("is_SetColorMode"), std::vector<std::string>{"is_SetColorMode 7 0"});
   ASSERT_NE(camera->Image, nullptr);
   EXPECT_EQ(camera->Image->nChannels, 4);
@@ -195,7 +216,10 @@ TEST_F(UEyeDevice, DestroyingAnInitialisedCameraStopsThenCloses) {
   camera->Init(kFirstSourceMessage);
   driver_.Reset();
   camera.reset();
-  EXPECT_THAT(driver_.Calls(), ElementsAre("is_StopLiveVideo 7 0", "is_DisableEvent 7 2", "is_ExitCamera 7"));
+  std::vector<std::string> calls{"is_StopLiveVideo 7 0", "is_DisableEvent 7 2"};
+  AppendSequenceRelease(calls);
+  calls.emplace_back("is_ExitCamera 7");
+  EXPECT_THAT(driver_.Calls(), ElementsAreArray(calls));
 }
 
 TEST_F(UEyeDevice, OpenedCameraIsClosedEvenWithoutInit) {
@@ -302,11 +326,14 @@ TEST_F(FalconDevice, InitBindsMemoryScalesSelectsInputOneAndRegistersTheEvent) {
   tVideoDeviceFalcon board(0, &window_);
   board.Init(kSecondSourceMessage);
 
-  EXPECT_THAT(driver_.Calls(),
-              ElementsAre("is_InitBoard 0", "is_AllocImageMem 7 768 576 8", "is_SetImageMem 7 1",
-                          "is_SetImageSize 7 768 576", "is_SetColorMode 7 6", "is_SetDisplayMode 7 1",
-                          "is_GetImageMem 7", "is_GetImageMemPitch 7", "is_SetScaler 7 1 1",
-                          "is_SetScaler 7 1 0", "is_SetVideoInput 7 1", "is_InitEvent 7 1 4"));
+  std::vector<std::string> calls{"is_InitBoard 0",      "is_AllocImageMem 7 768 576 8",
+                                 "is_SetImageMem 7 1",  "is_SetImageSize 7 768 576",
+                                 "is_SetColorMode 7 6", "is_SetDisplayMode 7 1",
+                                 "is_GetImageMem 7",    "is_GetImageMemPitch 7"};
+  AppendSequenceCalls(calls, "is_AllocImageMem 7 768 576 8");
+  calls.insert(calls.end(),
+               {"is_SetScaler 7 1 1", "is_SetScaler 7 1 0", "is_SetVideoInput 7 1", "is_InitEvent 7 1 4"});
+  EXPECT_THAT(driver_.Calls(), ElementsAreArray(calls));
   const std::string memory = HexAddress(board.ImageMemory);
   EXPECT_THAT(board.Log, ElementsAre("Falcon Alloc 0 " + memory + " 0", "Falcon SetMem 0", "Falcom SetSize 0",
                                      "Falcon ColorMode 0", "Falcon Display 0", "Falcon GetMem 0 " + memory));
@@ -369,7 +396,10 @@ TEST_F(FalconDevice, DestroyingTheBoardClosesIt) {
   board->Init(kSecondSourceMessage);
   driver_.Reset();
   board.reset();
-  EXPECT_THAT(driver_.Calls(), ElementsAre("is_ExitBoard 7"));
+  std::vector<std::string> calls;
+  AppendSequenceRelease(calls);
+  calls.emplace_back("is_ExitBoard 7");
+  EXPECT_THAT(driver_.Calls(), ElementsAreArray(calls));
 }
 
 TEST_F(FalconDevice, SizeFailureEndsInitWithTheBoardsOwnLogText) {

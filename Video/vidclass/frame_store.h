@@ -1,0 +1,69 @@
+#pragma once
+
+// Where a source keeps its complete frames, and how the window holds one whole
+// while no driver writes it.
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "Video/vidclass/frame_stamp.h"
+#include "Video/vidclass/ipl.h"
+
+// One complete frame of a source: the memory that holds it and its stamp.
+struct FrameSlot {
+  int32_t Memory = 0;
+  FrameStamp Stamp;
+};
+
+using FrameReader = std::function<void(const IplImage&)>;
+
+class FrameStore {
+ public:
+  FrameStore() = default;
+  virtual ~FrameStore() = default;
+  FrameStore(const FrameStore&) = delete;
+  FrameStore& operator=(const FrameStore&) = delete;
+
+  // Newest first.
+  virtual std::vector<FrameSlot> CompleteFrames() = 0;
+  // Locks that frame and lets go of the one held before; null when the
+  // memory no longer holds that frame.
+  virtual IplImage* Hold(const FrameSlot& slot) = 0;
+  virtual IplImage* Held() = 0;
+  virtual void Release() = 0;
+  virtual bool ReadNewest(const FrameReader& read) = 0;
+};
+
+// Frames the source copies in itself, where its own buffers cannot be held
+// (a capture pipeline recycles them): a few images of the frame's format.
+class CopiedFrames : public FrameStore {
+ public:
+  CopiedFrames(const IplImage& format, int count);
+  ~CopiedFrames() override;
+
+  // Copies a frame of the format's size (rows of `pitch` bytes) into an image
+  // nobody holds; false when every image is held. Any thread.
+  bool Put(const char* pixels, int pitch, const FrameStamp& stamp);
+
+  std::vector<FrameSlot> CompleteFrames() override;
+  IplImage* Hold(const FrameSlot& slot) override;
+  IplImage* Held() override;
+  void Release() override;
+  bool ReadNewest(const FrameReader& read) override;
+
+ private:
+  struct Copy {
+    IplImage* Image = nullptr;
+    FrameStamp Stamp;
+    int Locks = 0;
+    bool Complete = false;
+  };
+  // Called with mutex_ held.
+  void Unlock(int index);
+
+  std::mutex mutex_;
+  std::vector<Copy> copies_;
+  int held_ = -1;
+  int newest_ = -1;
+};

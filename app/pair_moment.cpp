@@ -1,0 +1,37 @@
+#include "app/pair_moment.h"
+
+#include <cmath>
+
+namespace {
+
+bool Known(const FrameStamp& stamp) { return stamp.Number != 0; }
+
+bool SameMoment(const FrameStamp& a, const FrameStamp& b, double tolerance_ms) {
+  return !Known(a) || !Known(b) || std::abs(a.Time_ms - b.Time_ms) <= tolerance_ms;
+}
+
+bool Handled(const FrameSlot& slot, const FrameSlot& last) {
+  return Known(slot.Stamp) && slot.Memory == last.Memory && slot.Stamp == last.Stamp;
+}
+
+}  // namespace
+
+std::optional<PairChoice> ChooseMoment(const std::vector<FrameSlot>& left,
+                                       const std::vector<FrameSlot>& right, double tolerance_ms,
+                                       const PairChoice& last) {
+  for (const FrameSlot& l : left) {
+    for (const FrameSlot& r : right) {
+      if (!SameMoment(l.Stamp, r.Stamp, tolerance_ms)) continue;
+      // The newest pair within tolerance; one handled already offers nothing new.
+      if (Handled(l, last.Left) && Handled(r, last.Right)) return std::nullopt;
+      return PairChoice{l, r};
+    }
+  }
+  return std::nullopt;
+}
+
+int OlderSide(const std::vector<FrameSlot>& left, const std::vector<FrameSlot>& right) {
+  if (left.empty()) return 1;
+  if (right.empty()) return 2;
+  return left.front().Stamp.Time_ms < right.front().Stamp.Time_ms ? 1 : 2;
+}

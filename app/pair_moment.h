@@ -1,0 +1,25 @@
+#pragma once
+
+// Which two frames make a pair: the newest frames of the two sources whose
+// exposures lie within half a frame period (in trigger mode: the same
+// trigger), and only a pair that was not handled before.
+
+#include <optional>
+#include <vector>
+
+#include "Video/vidclass/frame_store.h"
+
+struct PairChoice {
+  FrameSlot Left;
+  FrameSlot Right;
+};
+
+// Both lists newest first. A stamp of frame number 0 is unknown: it matches
+// any time and counts as new. Nothing when no new pair lies within tolerance.
+std::optional<PairChoice> ChooseMoment(const std::vector<FrameSlot>& left,
+                                       const std::vector<FrameSlot>& right, double tolerance_ms,
+                                       const PairChoice& last);
+
+// The side whose newest frame is the older one when no pair is found: that
+// side's partner is still to come, so it waits for its next frame. 1 or 2.
+int OlderSide(const std::vector<FrameSlot>& left, const std::vector<FrameSlot>& right);
