@@ -62,8 +62,7 @@ class TDistortFilter : public TVidFilter {
   float GetF(int row, int column) const { return Warp(row, column); }
   void SetMode(int mode);
 
-  void SetCalibImage(int index, IplImage* image) { Calibration.SetImage(index, image); }
-  void PushView() { Calibration.PushView(); }
+  void PushView();
   void Calibrate() { Calibration.CalibrateCameras(); }
   void Stereo() { Calibration.FindFundamental(); }
   // The left camera's calibration result becomes the left camera model.
@@ -74,6 +73,12 @@ class TDistortFilter : public TVidFilter {
   // The board's inner corners across and down; another size drops the views.
   void SetBoardSize(int width, int height);
   void SetSubPixel(bool on);
+  void SetAutoPush(bool on) { Calibration.AutoPush = on; }
+  void DropWorstView();
+  // The views' image pairs and board settings to a folder and back; false
+  // when refused (a line in the log).
+  bool SaveViews(const std::string& folder);
+  bool LoadViews(const std::string& folder);
   // Calibrates the pair together, reports its figures and takes over both
   // camera models and the warp that lines up the rows.
   void StereoCalibrate();
@@ -113,6 +118,7 @@ class TDistortFilter : public TVidFilter {
   IplImage* Rectify(IplImage* input);
   IplImage* ShowMaps(const Side& side, IplImage* input);
   void SearchBoard(ImagePair& output);
+  void ShowCoverage();
   void Log(const std::string& line);
   // Both camera models (fields of the dialog) from matrices and coefficients.
   void SetCameraModel(bool left, const cv::Matx33d& camera, const cv::Vec4d& distortion);
