@@ -19,7 +19,8 @@ void TCoverageBars::paintEvent(QPaintEvent*) {
     const int top = static_cast<int>(i) * row;
     const QRect bar(label_width, top + 3, bar_width, row - 6);
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(QRect(0, top, label_width - 4, row), Qt::AlignVCenter | Qt::AlignRight, kCoverageNames[i]);
+    painter.drawText(QRect(0, top, label_width - 4, row), Qt::AlignVCenter | Qt::AlignRight,
+                     kCoverageNames[i]);
     painter.fillRect(bar, palette().color(QPalette::Base));
     const double filled = std::clamp(coverage_.Spread[i], 0.0, 1.0);
     painter.fillRect(QRect(bar.left(), bar.top(), static_cast<int>(filled * bar.width()), bar.height()),

@@ -6,9 +6,9 @@
 #include <benchmark/benchmark.h>
 #include <opencv2/core/core_c.h>
 
+#include <array>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
-#include <array>
 
 #include "Video/vidclass/ipl.h"
 #include "drivers/board_scene.h"
@@ -200,7 +200,8 @@ void BoardSearchHarsh(benchmark::State& state) {
   calibration.SetCameraCount(2);
   int found = 0, searched = 0;
   for (auto _ : state) {
-    std::vector<cv::Mat> frames{pairs[searched % pairs.size()][0].clone(), pairs[searched % pairs.size()][1].clone()};
+    std::vector<cv::Mat> frames{pairs[searched % pairs.size()][0].clone(),
+                                pairs[searched % pairs.size()][1].clone()};
     calibration.FindCorners(frames);
     found += calibration.Cameras[0].Found && calibration.Cameras[1].Found;
     ++searched;

@@ -54,11 +54,13 @@ bool BoardWhollyInView(const BoardPose& pose, const StereoSimCameraModel& camera
   const double lo_u = -1.5, hi_u = kSquaresX - 0.5, lo_v = -1.5, hi_v = kSquaresY - 0.5;
   for (int i = 0; i <= kSteps; ++i) {
     const double f = static_cast<double>(i) / kSteps;
-    for (const cv::Point2d board : {cv::Point2d(lo_u + f * (hi_u - lo_u), lo_v), cv::Point2d(lo_u + f * (hi_u - lo_u), hi_v),
-                                    cv::Point2d(lo_u, lo_v + f * (hi_v - lo_v)), cv::Point2d(hi_u, lo_v + f * (hi_v - lo_v))}) {
+    for (const cv::Point2d board :
+         {cv::Point2d(lo_u + f * (hi_u - lo_u), lo_v), cv::Point2d(lo_u + f * (hi_u - lo_u), hi_v),
+          cv::Point2d(lo_u, lo_v + f * (hi_v - lo_v)), cv::Point2d(hi_u, lo_v + f * (hi_v - lo_v))}) {
       double depth = 0;
       const cv::Point2d seen = BoardPointInImage(pose, camera, square_mm, board, &depth);
-      if (depth <= 0 || seen.x < 0 || seen.y < 0 || seen.x > camera.width - 1 || seen.y > camera.height - 1) return false;
+      if (depth <= 0 || seen.x < 0 || seen.y < 0 || seen.x > camera.width - 1 || seen.y > camera.height - 1)
+        return false;
     }
   }
   return true;

@@ -110,7 +110,8 @@ void ImagingEffects::Finish(const FrameRequest& request, double scene_time_s, bo
     cv::Point2d path(0, 0);
     for (const double u : {-1.0, kSquaresX - 1.0}) {
       for (const double v : {-1.0, kSquaresY - 1.0}) {
-        path += BoardPointInImage(later, cam, square_mm_, {u, v}) - BoardPointInImage(now, cam, square_mm_, {u, v});
+        path += BoardPointInImage(later, cam, square_mm_, {u, v}) -
+                BoardPointInImage(now, cam, square_mm_, {u, v});
       }
     }
     const cv::Mat kernel = MotionKernel(path * 0.25);
@@ -128,7 +129,8 @@ void ImagingEffects::Shade(cv::Mat& frame) {
     for (int y = 0; y < frame.rows; ++y) {
       for (int x = 0; x < frame.cols; ++x) {
         const double r2 = ((x - half_w) * (x - half_w) + (y - half_h) * (y - half_h)) / corner;
-        const double along = (static_cast<double>(x) / frame.cols + static_cast<double>(y) / frame.rows) / 2.0;
+        const double along =
+            (static_cast<double>(x) / frame.cols + static_cast<double>(y) / frame.rows) / 2.0;
         gain_.at<float>(y, x) = static_cast<float>((1.0 - (1.0 - settings_.vignetting) * r2) *
                                                    (1.0 + settings_.gradient * (along - 0.5)));
       }

@@ -79,8 +79,8 @@ std::optional<TViewsSettings> ReadViewsSettings(const std::string& folder, std::
   } catch (const cv::Exception&) {
     return std::nullopt;
   }
-  if (settings.BoardWidth < TCalibrationFilter::MinCorners || settings.BoardHeight < TCalibrationFilter::MinCorners ||
-      !(settings.SquareSize_mm > 0)) {
+  if (settings.BoardWidth < TCalibrationFilter::MinCorners ||
+      settings.BoardHeight < TCalibrationFilter::MinCorners || !(settings.SquareSize_mm > 0)) {
     return std::nullopt;
   }
   why.clear();
@@ -125,7 +125,8 @@ int LoadViewPairs(TCalibrationFilter& calibration, const std::string& folder,
       calibration.FindCorners(pair);
       const int before = calibration.Cameras[0].ViewCount;
       calibration.PushView();
-      if (calibration.Cameras[0].ViewCount == before) Say(calibration, "Load views: no whole board in pair " + name);
+      if (calibration.Cameras[0].ViewCount == before)
+        Say(calibration, "Load views: no whole board in pair " + name);
     }
   }
   const int views = calibration.Cameras[0].ViewCount;

@@ -196,7 +196,8 @@ std::optional<TStereoCalibration> ReadCalibrationFile(const std::string& path, s
     c.T = cv::Vec3d(translation.val);
     c.ImageSize = cv::Size(static_cast<int>(file["image_width"]), static_cast<int>(file["image_height"]));
     c.BoardSize = cv::Size(static_cast<int>(file["board_width"]), static_cast<int>(file["board_height"]));
-    if (c.BoardSize.width < TCalibrationFilter::MinCorners || c.BoardSize.height < TCalibrationFilter::MinCorners || c.ImageSize.width <= 0 ||
+    if (c.BoardSize.width < TCalibrationFilter::MinCorners ||
+        c.BoardSize.height < TCalibrationFilter::MinCorners || c.ImageSize.width <= 0 ||
         c.ImageSize.height <= 0) {
       return std::nullopt;
     }

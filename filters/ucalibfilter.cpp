@@ -138,7 +138,8 @@ bool TCalibrationFilter::WholeBoardInEvery() const {
 
 void TCalibrationFilter::PushView() {
   bool complete = WholeBoardInEvery();
-  const bool part = std::any_of(Cameras.begin(), Cameras.end(), [](const Camera& c) { return c.PartOfLargerBoard; });
+  const bool part =
+      std::any_of(Cameras.begin(), Cameras.end(), [](const Camera& c) { return c.PartOfLargerBoard; });
   if (complete && part) {
     Log(FormatLine("Push: the board has more corners than %d x %d; set its size", BoardWidth, BoardHeight));
     complete = false;
@@ -199,7 +200,8 @@ void TCalibrationFilter::AutoPushStep() {
   if (pose_judged_ || still_searches_ < kStillSearches) return;
   pose_judged_ = true;
   if (std::any_of(Cameras.begin(), Cameras.end(), [](const Camera& c) { return c.PartOfLargerBoard; })) {
-    Log(FormatLine("Auto push: the board has more corners than %d x %d; set its size", BoardWidth, BoardHeight));
+    Log(FormatLine("Auto push: the board has more corners than %d x %d; set its size", BoardWidth,
+                   BoardHeight));
     return;
   }
   const TViewShape shape =
@@ -259,9 +261,9 @@ bool TCalibrationFilter::CalibrateCamera(int index, std::vector<double>& view_er
   cv::Mat errors;
   try {
     // k1, k2, p1, p2: no third radial term.
-    camera.Rms = cv::calibrateCamera(ObjectViews(index), ImageViews(index), camera.ViewSize, camera.CameraMatrix,
-                                     distortion, rotations, translations, cv::noArray(), cv::noArray(), errors,
-                                     cv::CALIB_FIX_K3);
+    camera.Rms = cv::calibrateCamera(ObjectViews(index), ImageViews(index), camera.ViewSize,
+                                     camera.CameraMatrix, distortion, rotations, translations, cv::noArray(),
+                                     cv::noArray(), errors, cv::CALIB_FIX_K3);
   } catch (const cv::Exception& error) {
     Log(FormatLine("Calibrate %s failed: %s", side, error.err.c_str()));
     return false;
@@ -280,7 +282,8 @@ bool TCalibrationFilter::CalibrateCamera(int index, std::vector<double>& view_er
 
 void TCalibrationFilter::ReportViewErrors(const std::vector<cv::Vec2d>& errors) {
   PairErrors.clear();
-  for (const cv::Vec2d& view : errors) PairErrors.push_back(std::sqrt((view[0] * view[0] + view[1] * view[1]) / 2));
+  for (const cv::Vec2d& view : errors)
+    PairErrors.push_back(std::sqrt((view[0] * view[0] + view[1] * view[1]) / 2));
   const auto worst = std::max_element(PairErrors.begin(), PairErrors.end()) - PairErrors.begin();
   for (size_t v = 0; v < errors.size(); ++v) {
     Log(FormatLine("View %2d  left %1.4f right %1.4f pair %1.4f px%s", static_cast<int>(v) + 1, errors[v][0],

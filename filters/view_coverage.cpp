@@ -6,9 +6,9 @@
 
 namespace {
 
-constexpr double kPositionMargin = 0.1;
-constexpr double kSizeMargin = 0.04;
-constexpr double kSkewMargin = 0.15;
+constexpr double kPositionMargin = 0.08;
+constexpr double kSizeMargin = 0.03;
+constexpr double kSkewMargin = 0.1;
 
 // How much one pair of opposite edges differs in length: a board turned away
 // shows its far edge shorter.
@@ -27,9 +27,15 @@ TViewShape ShapeOfView(const cv::Point2f* corners, cv::Size board, cv::Size imag
   for (int i = 0; i < count; ++i) mean += cv::Point2d(corners[i]);
   mean *= 1.0 / count;
   const std::vector<cv::Point2f> outline{top_left, top_right, bottom_right, bottom_left};
+  const cv::Rect extent = cv::boundingRect(outline);
   TViewShape shape;
-  shape.X = std::clamp(mean.x / image.width, 0.0, 1.0);
-  shape.Y = std::clamp(mean.y / image.height, 0.0, 1.0);
+  // Positions as shares of the room the board has to move in while it stays
+  // whole in the image: 0 at one edge, 1 at the other.
+  const auto place = [](double centre, double board, double image) {
+    return board < image ? std::clamp((centre - board / 2) / (image - board), 0.0, 1.0) : 0.5;
+  };
+  shape.X = place(mean.x, extent.width, image.width);
+  shape.Y = place(mean.y, extent.height, image.height);
   shape.Size = std::min(1.0, std::sqrt(std::abs(cv::contourArea(outline)) / image.area()));
   // A tilt of 25 degrees at the usual distances foreshortens by about 0.1.
   shape.Skew = std::min(1.0, 4.0 * std::max(Foreshortening(top_left, bottom_left, top_right, bottom_right),
@@ -48,8 +54,8 @@ TViewCoverage CoverageOf(const std::vector<TViewShape>& views) {
   TViewCoverage coverage;
   coverage.Views = static_cast<int>(views.size());
   for (size_t i = 0; i < 4 && !views.empty(); ++i) {
-    const auto [low, high] = std::minmax_element(views.begin(), views.end(),
-                                                 [i](const TViewShape& a, const TViewShape& b) { return a[i] < b[i]; });
+    const auto [low, high] = std::minmax_element(
+        views.begin(), views.end(), [i](const TViewShape& a, const TViewShape& b) { return a[i] < b[i]; });
     coverage.Spread[i] = (*high)[i] - (*low)[i];
   }
   return coverage;

@@ -19,8 +19,11 @@ TViewShape ShapeOfView(const cv::Point2f* corners, cv::Size board, cv::Size imag
 
 inline constexpr const char* kCoverageNames[4] = {"X", "Y", "size", "skew"};
 // Spread (largest less smallest) of each measure over the views that
-// suffices for a calibration, and the views needed beside it.
-inline constexpr std::array<double, 4> kSufficientSpread = {0.3, 0.3, 0.1, 0.3};
+// suffices for a calibration, and the views needed beside it. A board that
+// fills a third of the image across has little room to move: a fifth of
+// that room each way, a tenth of the image in size and tilts of about 20
+// degrees both ways pin the lens model down.
+inline constexpr std::array<double, 4> kSufficientSpread = {0.15, 0.15, 0.08, 0.3};
 inline constexpr int kViewsEnough = 10;
 
 struct TViewCoverage {

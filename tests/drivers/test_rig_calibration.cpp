@@ -30,8 +30,8 @@ class RigCalibration : public ::testing::Test {
     for (uint32_t id = 1; id <= 2; ++id) {
       sim::FrameRequest request;
       request.camera = sim::ModelForImage(config_.cameras[id - 1], 640, 480);
-      pair.whole = pair.whole && sim::BoardWhollyInView(sim::BoardPoseAt(scene_time_s), request.camera,
-                                                        config_.square_mm);
+      pair.whole = pair.whole &&
+                   sim::BoardWhollyInView(sim::BoardPoseAt(scene_time_s), request.camera, config_.square_mm);
       cv::Mat frame(480, 640, CV_8UC3);
       request.pixels = frame.data;
       request.pitch = static_cast<int32_t>(frame.step);
@@ -126,8 +126,10 @@ TEST_F(SavedViews, LoadBackToTheSameCalibration) {
   for (int side = 0; side < 2; ++side) {
     const auto& a = first_.Cameras[side];
     const auto& b = second_.Cameras[side];
-    for (int i = 0; i < 9; ++i) EXPECT_NEAR(b.CameraMatrix.val[i], a.CameraMatrix.val[i], 1e-6 * std::abs(a.CameraMatrix.val[i]));
-    for (int i = 0; i < 4; ++i) EXPECT_NEAR(b.Distortion[i], a.Distortion[i], 1e-6 * std::abs(a.Distortion[i]));
+    for (int i = 0; i < 9; ++i)
+      EXPECT_NEAR(b.CameraMatrix.val[i], a.CameraMatrix.val[i], 1e-6 * std::abs(a.CameraMatrix.val[i]));
+    for (int i = 0; i < 4; ++i)
+      EXPECT_NEAR(b.Distortion[i], a.Distortion[i], 1e-6 * std::abs(a.Distortion[i]));
   }
 }
 
@@ -161,5 +163,33 @@ TEST_F(SavedViews, BadFoldersGetALineEachAndLoadWhatTheyCan) {
   EXPECT_FALSE(ReadViewsSettings(folder_ + "/none", why));
   EXPECT_TRUE(ViewPairNames(folder_ + "/none").empty());
 }
+
+}  // namespace
+namespace {
+
+// Views of the moving board taken every `step` seconds, as an operator
+// pushes them, by the corners where the left camera sees them.
+class CoverageOfTheMovingBoard : public ::testing::TestWithParam<double> {};
+
+TEST_P(CoverageOfTheMovingBoard, ReachesEveryMarkWithinTwentyViews) {
+  const sim::SimConfig config = sim::ReadConfig([](const char*) -> const char* { return nullptr; });
+  const StereoSimCameraModel camera = sim::ModelForImage(config.cameras[0], 640, 480);
+  std::vector<TViewShape> shapes;
+  for (int view = 0; view < TCalibrationFilter::MaxViews; ++view) {
+    std::vector<cv::Point2f> corners;
+    for (int r = 0; r < 6; ++r) {
+      for (int c = 0; c < 8; ++c) {
+        corners.emplace_back(sim::BoardPointInImage(sim::BoardPoseAt(view * GetParam()), camera,
+                                                    config.square_mm,
+                                                    {static_cast<double>(c), static_cast<double>(r)}));
+      }
+    }
+    shapes.push_back(ShapeOfView(corners.data(), {8, 6}, {640, 480}));
+  }
+  const TViewCoverage coverage = CoverageOf(shapes);
+  EXPECT_TRUE(coverage.Enough()) << CoverageLine(coverage);
+}
+
+INSTANTIATE_TEST_SUITE_P(PushEvery, CoverageOfTheMovingBoard, ::testing::Values(0.8, 1.5, 3.0));
 
 }  // namespace

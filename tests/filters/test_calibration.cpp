@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <opencv2/core/core_c.h>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -294,8 +295,9 @@ TEST_P(BoardSizes, BoardsBelowThreeByThreeAreRefusedAndSearchesNeverThrow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BoardSizes,
-                         ::testing::Values(BoardSize{2, 6, false}, BoardSize{8, 2, false}, BoardSize{1, 1, false},
-                                           BoardSize{3, 3, true}, BoardSize{7, 5, true}));
+                         ::testing::Values(BoardSize{2, 6, false}, BoardSize{8, 2, false},
+                                           BoardSize{1, 1, false}, BoardSize{3, 3, true},
+                                           BoardSize{7, 5, true}));
 
 // The per-view figures of the log lines "View  n  left l right r pair p px".
 struct ViewLine {
