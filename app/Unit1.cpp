@@ -121,6 +121,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   PaCalib = ui_->PaCalib;
   PaThres = ui_->PaThres;
   PaBlur = ui_->PaBlur;
+  PaDepth = ui_->PaDepth;
   StereoFIlterListBox = ui_->StereoFIlterListBox;
   Button8 = ui_->Button8;
 
@@ -239,6 +240,7 @@ void TForm1::SaveSettingsTo(TIniFile& ini) const {
   for (size_t i = 0; i < kFactorKeys.size(); ++i)
     settings.Factors[i] = FactorEdits()[i]->text().toStdString();
   WriteModeSettings(ini, settings);
+  SaveFilterSettings(ini);
 }
 
 std::array<QLineEdit*, 6> TForm1::FactorEdits() const { return {EdR1, EdR2, EdG1, EdG2, EdB1, EdB2}; }

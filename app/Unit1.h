@@ -85,6 +85,11 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void AppendLog(const std::string& line) override;
   void SetFilterChecks(const TVidFilter* filter, bool checked) override;
   std::unique_ptr<TDistortSetupLink> MakeDistortSetup(TDistortFilter& filter) override;
+  std::unique_ptr<TDisparitySetupLink> MakeDisparitySetup(TDisparityFilter& filter) override;
+  const TStereoCalibration* StereoCalibrationInForce() const override;
+  // The last switched-on disparity filter of the chain: its map is the one
+  // the panes show. Null when there is none.
+  TDisparityFilter* ShownDisparityFilter() const;
 
   // Posts a frame-ready message to this window; callable from any thread. A
   // source whose last message is still waiting posts nothing.
@@ -131,6 +136,7 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   TDragPanel* PaCalib;
   TDragPanel* PaThres;
   TDragPanel* PaBlur;
+  TDragPanel* PaDepth;
   TFilterListBox* StereoFIlterListBox;
   QPushButton* Button8;
 
@@ -270,6 +276,9 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   std::array<QLineEdit*, 6> FactorEdits() const;
   void ReplaceLog(const std::vector<std::string>& lines);
   void ConnectFilterEditor();
+  // Settings of the filters that keep theirs in the settings file.
+  void RestoreFilterSettings(TVidFilter& filter);
+  void SaveFilterSettings(TIniFile& ini) const;
 
   void SetUpViewsFilesAndControls();
   // Writes the side's frame when it has an open writer; the caller holds

@@ -6,9 +6,13 @@
 #include "app/Unit1.h"
 #include "app/application.h"
 #include "app/filter_list_box.h"
+#include "app/inifile.h"
+#include "app/setdisparity.h"
 #include "app/setdistort.h"
+#include "filters/disparity_filter.h"
 #include "filters/vidfilters.h"
 #include "filters/vidfilters_distort.h"
+#include "platform/settings_folder.h"
 
 namespace {
 
@@ -23,7 +27,11 @@ const PanelFilter kPanelFilters[] = {
     {"PaDiff", "Difference", &TVidFilter::CreateAs<TDiffFilter>},
     {"PaDistort", "Distortion", &TVidFilter::CreateAs<TDistortFilter>},
     {"PaColToGray", "Calibration", &TVidFilter::CreateAs<TColToGrayFilter>},
+    {"PaDepth", "Disparity", &TVidFilter::CreateAs<TDisparityFilter>},
 };
+
+// Section of the settings file that keeps the matcher's settings.
+constexpr char kDisparitySection[] = "Disparity";
 
 }  // namespace
 
@@ -42,10 +50,49 @@ std::unique_ptr<TDistortSetupLink> TForm1::MakeDistortSetup(TDistortFilter& filt
   return std::make_unique<TFoDistortSetup>(nullptr, &filter);
 }
 
+std::unique_ptr<TDisparitySetupLink> TForm1::MakeDisparitySetup(TDisparityFilter& filter) {
+  return std::make_unique<TFoDisparitySetup>(nullptr, &filter);
+}
+
+const TStereoCalibration* TForm1::StereoCalibrationInForce() const {
+  for (const TFilterEntry& entry : FilterList) {
+    const auto* distort = dynamic_cast<const TDistortFilter*>(entry.Filter.get());
+    if (distort != nullptr && distort->StereoResult) return &*distort->StereoResult;
+  }
+  return nullptr;
+}
+
+TDisparityFilter* TForm1::ShownDisparityFilter() const {
+  TDisparityFilter* shown = nullptr;
+  for (const TFilterEntry& entry : FilterList) {
+    auto* disparity = dynamic_cast<TDisparityFilter*>(entry.Filter.get());
+    if (disparity != nullptr && disparity->Enabled) shown = disparity;
+  }
+  return shown;
+}
+
 void TForm1::StereoFIlterListBoxDragDrop(const QWidget* source) {
   if (source == nullptr) return;
   for (const PanelFilter& kind : kPanelFilters) {
-    if (source->objectName() == kind.panel) AddFilter(kind.make(), kind.entry);
+    if (source->objectName() != kind.panel) continue;
+    std::shared_ptr<TVidFilter> filter = kind.make();
+    RestoreFilterSettings(*filter);
+    AddFilter(filter, kind.entry);
+  }
+}
+
+void TForm1::RestoreFilterSettings(TVidFilter& filter) {
+  // The matcher's settings are kept between runs; the other filters keep none.
+  if (dynamic_cast<TDisparityFilter*>(&filter) == nullptr) return;
+  TIniFile ini(PrepareSettingsPath(platform::UserSettingsFolder()));
+  filter.LoadSettings(ini, kDisparitySection);
+}
+
+void TForm1::SaveFilterSettings(TIniFile& ini) const {
+  for (const TFilterEntry& entry : FilterList) {
+    if (dynamic_cast<TDisparityFilter*>(entry.Filter.get()) == nullptr) continue;
+    entry.Filter->SaveSettings(ini, kDisparitySection);
+    return;
   }
 }
 

@@ -1,14 +1,19 @@
 #include "app/Unit2.h"
 
 #include <QAction>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QList>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTransform>
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
+#include "app/Unit1.h"
+#include "filters/disparity_filter.h"
 #include "ui_Unit2.h"
 
 TForm2* Form2 = nullptr;
@@ -92,6 +97,38 @@ void TPane::paintEvent(QPaintEvent*) {
   const double scale_y = static_cast<double>(height()) / view.height();
   painter.setTransform(QTransform(scale_x, 0, 0, -scale_y, 0, height()));
   painter.drawImage(0, 0, view);
+  if (marks_.empty()) return;
+  painter.resetTransform();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(Qt::white, 2));
+  std::vector<QPointF> centres;
+  for (const QPoint& pixel : marks_)
+    centres.emplace_back((pixel.x() + 0.5) * scale_x, (pixel.y() + 0.5) * scale_y);
+  if (centres.size() >= 2) painter.drawLine(centres[0], centres[1]);
+  for (const QPointF& centre : centres) {
+    painter.drawLine(centre - QPointF(5, 0), centre + QPointF(5, 0));
+    painter.drawLine(centre - QPointF(0, 5), centre + QPointF(0, 5));
+  }
+}
+
+QPoint TPane::PixelAt(const QPoint& position) const {
+  if (width() <= 0 || height() <= 0) return {-1, -1};
+  return {static_cast<int>(static_cast<long long>(position.x()) * bitmap_.Width() / width()),
+          static_cast<int>(static_cast<long long>(position.y()) * bitmap_.Height() / height())};
+}
+
+void TPane::SetMarks(const std::vector<QPoint>& pixels) {
+  marks_ = pixels;
+  update();
+}
+
+void TPane::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    emit PixelClicked(PixelAt(event->position().toPoint()));
+    event->accept();
+    return;
+  }
+  QWidget::mousePressEvent(event);
 }
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Tool), ui_(std::make_unique<Ui::TForm2>()) {
@@ -106,7 +143,11 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Tool), ui_(std::make_uniqu
   PopupMenu1->addAction(HalfSize1);
   connect(FullSize1, &QAction::triggered, this, &TForm2::FullSize1Click);
   connect(HalfSize1, &QAction::triggered, this, &TForm2::HalfSize1Click);
+  LaMeasure = new QLabel(this);
+  LaMeasure->setObjectName(QStringLiteral("LaMeasure"));
+  PlaceMeasureLine();
   for (TPane* pane : {PbGraf1, PbGraf2}) {
+    connect(pane, &TPane::PixelClicked, this, [this](QPoint pixel) { PaneClick(pixel); });
     pane->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(pane, &QWidget::customContextMenuRequested, this,
             [this, pane](const QPoint& position) { ShowPopupMenu(pane, position); });
@@ -137,6 +178,67 @@ void TForm2::HalfSize1Click() { SetPaneSizes(320, 240); }
 void TForm2::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   FormResize();
+  PlaceMeasureLine();
+}
+
+void TForm2::PlaceMeasureLine() {
+  const int top = std::max(PbGraf1->geometry().bottom(), PbGraf2->geometry().bottom()) + 1;
+  const int line = LaMeasure->sizeHint().height();
+  LaMeasure->setGeometry(0, top, width(), line);
+}
+
+void TForm2::ShowMeasure(const QString& text) {
+  PlaceMeasureLine();
+  LaMeasure->setText(text);
+  // The line must be seen: the window grows below the panes when it is cut off.
+  if (LaMeasure->geometry().bottom() >= height()) resize(width(), LaMeasure->geometry().bottom() + 1);
+  std::vector<QPoint> marks;
+  for (const TProbe& probe : probes_) marks.emplace_back(probe.Pixel.x, probe.Pixel.y);
+  PbGraf1->SetMarks(marks);
+  PbGraf2->SetMarks(marks);
+}
+
+void TForm2::PaneClick(const QPoint& pixel) {
+  const TDisparityFilter* filter = Form1 != nullptr ? Form1->ShownDisparityFilter() : nullptr;
+  const std::shared_ptr<const TDisparityResult> map = filter != nullptr ? filter->ShownMap() : nullptr;
+  if (map == nullptr || map->Snapshot.Disparity16.empty()) {
+    probes_.clear();
+    ShowMeasure(QStringLiteral("No disparity map is shown"));
+    return;
+  }
+  const TDepthSnapshot& snapshot = map->Snapshot;
+  const TProbe probe = ProbeAt(snapshot, cv::Point(pixel.x(), pixel.y()));
+  if (!cv::Rect(0, 0, snapshot.Disparity16.cols, snapshot.Disparity16.rows).contains(probe.Pixel)) {
+    ShowMeasure(QString::fromStdString(DescribeProbe(probe, snapshot)));
+    return;
+  }
+  if (probes_.size() >= 2) probes_.clear();
+  probes_.push_back(probe);
+  const std::string text = probes_.size() == 1 ? DescribeProbe(probe, snapshot)
+                                               : DescribeDistance(probes_[0], probes_[1], snapshot);
+  ShowMeasure(QString::fromStdString(text));
+}
+
+void TForm2::ClearMeasure() {
+  probes_.clear();
+  ShowMeasure(QString());
+}
+
+void TForm2::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    ClearMeasure();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void TForm2::mousePressEvent(QMouseEvent* event) {
+  // The panes take their own clicks; the rest of the window is no image.
+  if (event->button() == Qt::LeftButton) {
+    ShowMeasure(QStringLiteral("Outside the image"));
+    return;
+  }
+  QWidget::mousePressEvent(event);
 }
 
 void SizePane(TPane* pane, int width, int channels, int left, int height) {

@@ -10,8 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+#include "filters/depth_measure.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 
 namespace Ui {
@@ -65,12 +69,23 @@ class TPane : public QWidget {
 
   TPaneBitmap& Bitmap() { return bitmap_; }
   const TPaneBitmap& Bitmap() const { return bitmap_; }
+  // The bitmap pixel (row 0 at the top) under a position of the pane.
+  QPoint PixelAt(const QPoint& position) const;
+  // Marks drawn over the picture at these pixels, the first two joined by a
+  // line; none clears them.
+  void SetMarks(const std::vector<QPoint>& pixels);
+
+ signals:
+  // A left click, as the pixel under it.
+  void PixelClicked(QPoint pixel);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   TPaneBitmap bitmap_;
+  std::vector<QPoint> marks_;
 };
 
 class TForm2 : public QWidget {
@@ -85,6 +100,14 @@ class TForm2 : public QWidget {
   QMenu* PopupMenu1;
   QAction* FullSize1;
   QAction* HalfSize1;
+  // The status line of distances measured by clicks.
+  QLabel* LaMeasure;
+
+  // A click on a pane at that pixel of the disparity view: the first gives
+  // the point, the second the distance to it, a third starts again.
+  void PaneClick(const QPoint& pixel);
+  // Forgets the points and clears the line (Escape).
+  void ClearMeasure();
 
  public slots:
   void FullSize1Click();
@@ -92,14 +115,21 @@ class TForm2 : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
+  // Keeps the measure line below the panes.
+  void PlaceMeasureLine();
+  void ShowMeasure(const QString& text);
+
   // The panes keep their place and size when the user resizes the window.
   void FormResize() {}
   void SetPaneSizes(int width, int height);
   void ShowPopupMenu(TPane* pane, const QPoint& position);
 
   std::unique_ptr<Ui::TForm2> ui_;
+  std::vector<TProbe> probes_;
 };
 
 // The display window's one process-wide instance; null while none exists.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -58,6 +59,7 @@ TFoDistortSetup::TFoDistortSetup(QWidget* parent, TDistortFilter* filter)
     connect(corners, &QSpinBox::valueChanged, this, Guarded([this] { BoardSizeChange(); }));
   }
   connect(ui_->ChSubPixel, &QCheckBox::toggled, this, Guarded([this] { ChSubPixelClick(); }));
+  connect(ui_->SeSquareSize, &QDoubleSpinBox::valueChanged, this, Guarded([this] { SeSquareSizeChange(); }));
   connect(ui_->BuStereoCalib, &QPushButton::clicked, this, Guarded([this] { BuStereoCalibClick(); }));
   connect(ui_->BuSave, &QPushButton::clicked, this, Guarded([this] { BuSaveClick(); }));
   connect(ui_->BuLoad, &QPushButton::clicked, this, Guarded([this] { BuLoadClick(); }));
@@ -87,6 +89,11 @@ void TFoDistortSetup::WriteBoardSize(int width, int height) {
 void TFoDistortSetup::WriteSubPixel(bool on) {
   const QSignalBlocker blocker(ui_->ChSubPixel);
   ui_->ChSubPixel->setChecked(on);
+}
+
+void TFoDistortSetup::WriteSquareSize(double mm) {
+  const QSignalBlocker blocker(ui_->SeSquareSize);
+  ui_->SeSquareSize->setValue(mm);
 }
 
 void TFoDistortSetup::ShowStatus(const std::string& text) {
@@ -152,6 +159,10 @@ void TFoDistortSetup::BoardSizeChange() {
 
 void TFoDistortSetup::ChSubPixelClick() {
   if (Filter != nullptr) Filter->SetSubPixel(ui_->ChSubPixel->isChecked());
+}
+
+void TFoDistortSetup::SeSquareSizeChange() {
+  if (Filter != nullptr) Filter->SetSquareSize(ui_->SeSquareSize->value());
 }
 
 void TFoDistortSetup::BuStereoCalibClick() { RunBusy(&TDistortFilter::StereoCalibrate); }

@@ -37,6 +37,7 @@ class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMem
   void WriteMode(int index) override;
   void WriteBoardSize(int width, int height) override;
   void WriteSubPixel(bool on) override;
+  void WriteSquareSize(double mm) override;
   void ShowStatus(const std::string& text) override;
   void ShowCoverage(const TViewCoverage& coverage) override;
   TLogMemo& Memo() override { return *this; }
@@ -60,6 +61,7 @@ class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMem
   void Button2Click();
   void BoardSizeChange();
   void ChSubPixelClick();
+  void SeSquareSizeChange();
   void BuStereoCalibClick();
   void BuSaveClick();
   void BuLoadClick();

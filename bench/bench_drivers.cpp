@@ -17,8 +17,10 @@
 
 namespace {
 
-void RenderFrames(benchmark::State& state, int width, int height, int32_t colour_mode, int bytes_per_pixel) {
-  const sim::SimConfig config = sim::ReadConfigFromEnvironment();
+void RenderFrames(benchmark::State& state, int width, int height, int32_t colour_mode, int bytes_per_pixel,
+                  sim::ImageSource source = sim::ImageSource::kMovingBoard) {
+  sim::SimConfig config = sim::ReadConfigFromEnvironment();
+  config.source = source;
   sim::FrameRenderer renderer(config, 1);
   const int pitch = (width * bytes_per_pixel + 3) / 4 * 4;
   std::vector<uint8_t> memory(static_cast<size_t>(pitch) * height);
@@ -42,7 +44,12 @@ void RenderFrames(benchmark::State& state, int width, int height, int32_t colour
 
 void BM_RenderColour640x480(benchmark::State& state) { RenderFrames(state, 640, 480, IS_CM_BGR24, 3); }
 void BM_RenderGrey1280x1024(benchmark::State& state) { RenderFrames(state, 1280, 1024, IS_CM_MONO8, 1); }
+// The textured depth scene: wall, panel and board in every pixel.
+void BM_RenderScene640x480(benchmark::State& state) {
+  RenderFrames(state, 640, 480, IS_CM_BGR24, 3, sim::ImageSource::kScene);
+}
 BENCHMARK(BM_RenderColour640x480)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderScene640x480)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderGrey1280x1024)->Unit(benchmark::kMillisecond);
 
 // Two cameras of the driver library at 640 x 480 colour and 100 frames per

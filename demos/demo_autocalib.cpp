@@ -11,6 +11,7 @@
 
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/filter_list_box.h"
 #include "app/setdistort.h"
 #include "demos/demo.h"
 #include "demos/rig_operator.h"

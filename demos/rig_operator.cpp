@@ -14,6 +14,8 @@
 #include "app/filter_list_box.h"
 #include "app/setdistort.h"
 #include "drivers/sim_driver_api.h"
+#include "filters/disparity_filter.h"
+#include "filters/stereo_calibration.h"
 #include "filters/vidfilters_distort.h"
 #include "platform/dynamic_library.h"
 
@@ -80,10 +82,17 @@ void DoubleClickEntry(TForm1& form, int row) {
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, where);
 }
 
-TDistortFilter* DistortFilterAt(TForm1& form, int row) {
+namespace {
+
+template <class Filter>
+Filter* FilterOfKindAt(TForm1& form, int row) {
   if (row < 0 || row >= static_cast<int>(form.FilterList.size())) return nullptr;
-  return dynamic_cast<TDistortFilter*>(form.FilterList[row].Filter.get());
+  return dynamic_cast<Filter*>(form.FilterList[row].Filter.get());
 }
+
+}  // namespace
+
+TDistortFilter* DistortFilterAt(TForm1& form, int row) { return FilterOfKindAt<TDistortFilter>(form, row); }
 
 TFoDistortSetup* DialogOf(TDistortFilter& filter) { return dynamic_cast<TFoDistortSetup*>(filter.Setup); }
 
@@ -107,6 +116,10 @@ int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views) {
   return pushed;
 }
 
+TDisparityFilter* DisparityFilterAt(TForm1& form, int row) {
+  return FilterOfKindAt<TDisparityFilter>(form, row);
+}
+
 std::string FieldTexts(const TFoDistortSetup& dialog) {
   std::string text;
   for (int index = 0; index < kDistortFieldCount; ++index) {
@@ -125,6 +138,27 @@ SimulatedRig::~SimulatedRig() {
 void SimulatedRig::SetSceneTime(double seconds) const {
   if (auto set = Lookup<decltype(&stereo_sim_SetSceneTime)>(library_, "stereo_sim_SetSceneTime"))
     set(seconds);
+}
+
+cv::Mat SimulatedRig::DepthTruth(int camera, cv::Size size) const {
+  using Query = int32_t (*)(uint32_t, int32_t, int32_t, float*);
+  auto query = Lookup<Query>(library_, "stereo_sim_GetDepthTruth");
+  cv::Mat depth(size, CV_32F);
+  if (query == nullptr ||
+      query(static_cast<uint32_t>(camera), size.width, size.height, depth.ptr<float>()) != 0)
+    return {};
+  return depth;
+}
+
+cv::Mat SimulatedRig::DisparityTruth(const TStereoCalibration& c) const {
+  using Query = int32_t (*)(int32_t, int32_t, const double*, const double*, const double*, const double*,
+                            const double*, const double*, const double*, const double*, float*);
+  auto query = Lookup<Query>(library_, "stereo_sim_GetRectifiedDisparityTruth");
+  cv::Mat disparity(c.ImageSize, CV_32F);
+  if (query == nullptr || query(c.ImageSize.width, c.ImageSize.height, c.K1.val, c.D1.val, c.R1.val, c.P1.val,
+                                c.K2.val, c.D2.val, c.R2.val, c.P2.val, disparity.ptr<float>()) != 0)
+    return {};
+  return disparity;
 }
 
 bool SimulatedRig::WriteRigFile(const std::string& path, int width, int height) const {

@@ -6,12 +6,15 @@
 
 #include <chrono>
 #include <functional>
+#include <opencv2/core.hpp>
 #include <string>
 
 class QWidget;
+class TDisparityFilter;
 class TDistortFilter;
 class TFoDistortSetup;
 class TForm1;
+struct TStereoCalibration;
 
 namespace rig_operator {
 
@@ -43,6 +46,9 @@ bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeo
 // until that many views are pushed; the number pushed.
 int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views);
 
+// The disparity filter of an entry; null for another kind.
+TDisparityFilter* DisparityFilterAt(TForm1& form, int row);
+
 // Each of the dialog's 25 number fields as "name=text", one a line.
 std::string FieldTexts(const TFoDistortSetup& dialog);
 
@@ -58,6 +64,14 @@ class SimulatedRig {
   // Holds the board at that moment (with STEREO_SIM_SCENE_SPEED=0).
   void SetSceneTime(double seconds) const;
   bool WriteRigFile(const std::string& path, int width, int height) const;
+  // Depth in mm along camera n's axis of every pixel at that size (CV_32F,
+  // 0 where nothing is seen) at the scene's moment; empty when the library
+  // cannot tell.
+  cv::Mat DepthTruth(int camera, cv::Size size) const;
+  // The true disparity of every pixel of the left image rectified with that
+  // calibration (CV_32F, NaN where one camera alone sees it); empty when the
+  // library cannot tell.
+  cv::Mat DisparityTruth(const TStereoCalibration& calibration) const;
 
  private:
   void* library_ = nullptr;

@@ -22,14 +22,18 @@ BoardPose BoardPoseAt(double t) {
   return {RotationFromVector(tilt), centre};
 }
 
+cv::Vec3d BoardOrigin(const BoardPose& pose, double square_mm) {
+  const cv::Vec3d pattern_centre((kSquaresX - 2) / 2.0 * square_mm, (kSquaresY - 2) / 2.0 * square_mm, 0.0);
+  return pose.centre_mm - pose.rotation * pattern_centre;
+}
+
 cv::Matx33d RayToBoardHomography(const BoardPose& pose, const StereoSimCameraModel& camera,
                                  double square_mm) {
   const cv::Matx33d cam_rotation =
       RotationFromVector({camera.rotation[0], camera.rotation[1], camera.rotation[2]});
   const cv::Vec3d cam_translation(camera.translation[0], camera.translation[1], camera.translation[2]);
   const cv::Matx33d to_camera = cam_rotation * pose.rotation;
-  const cv::Vec3d pattern_centre((kSquaresX - 2) / 2.0 * square_mm, (kSquaresY - 2) / 2.0 * square_mm, 0.0);
-  const cv::Vec3d origin = cam_rotation * (pose.centre_mm - pose.rotation * pattern_centre) + cam_translation;
+  const cv::Vec3d origin = cam_rotation * BoardOrigin(pose, square_mm) + cam_translation;
   // Columns: board x and y axes scaled to squares, then the board origin.
   const cv::Matx33d board_to_ray(to_camera(0, 0) * square_mm, to_camera(0, 1) * square_mm, origin[0],
                                  to_camera(1, 0) * square_mm, to_camera(1, 1) * square_mm, origin[1],

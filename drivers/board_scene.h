@@ -24,6 +24,9 @@ struct BoardPose {
 // of the rig, tilted up to about 25 degrees, inside both fields of view.
 BoardPose BoardPoseAt(double scene_time_s);
 
+// Where the first inner corner of the board lies, in camera 1 coordinates (mm).
+cv::Vec3d BoardOrigin(const BoardPose& pose, double square_mm);
+
 // Homography from a normalised ray of the camera (x, y, 1) to homogeneous
 // board coordinates in squares.
 cv::Matx33d RayToBoardHomography(const BoardPose& pose, const StereoSimCameraModel& camera, double square_mm);

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "drivers/board_scene.h"
+#include "drivers/depth_scene.h"
 #include "drivers/lens.h"
 #include "drivers/replay_source.h"
 
@@ -69,9 +70,11 @@ inline float Inside(float u, float lo, float hi, float inverse_width) {
   return Clamp01(0.5f + std::min(u - lo, hi - u) * inverse_width);
 }
 
-// Reflectance of the scene along each ray of a row segment. The hot loop of
-// the simulator: a homography, a division and a few clamps per pixel.
-void BoardRow(const float* ray_x, const float* ray_y, int count, const BoardRowParams& p, float* out) {
+// Reflectance of the scene along each ray of a row segment, the board drawn
+// over what lies behind it wherever it is nearer. The hot loop of the
+// simulator: a homography, a division and a few clamps per pixel.
+void BoardRow(const float* ray_x, const float* ray_y, int count, const BoardRowParams& p, const float* behind,
+              const float* behind_inverse_depth, float* out) {
   for (int i = 0; i < count; ++i) {
     const float x = ray_x[i];
     const float y = ray_y[i];
@@ -92,11 +95,22 @@ void BoardRow(const float* ray_x, const float* ray_y, int count, const BoardRowP
         0.5f + 0.5f * CheckerWave(checker_u, inverse_width) * CheckerWave(checker_v, inverse_width);
     const float in_pattern = Inside(u, p.pattern_lo_u, p.pattern_hi_u, inverse_width) *
                              Inside(v, p.pattern_lo_v, p.pattern_hi_v, inverse_width);
-    const float on_board = Inside(u, p.margin_lo_u, p.margin_hi_u, inverse_width) *
-                           Inside(v, p.margin_lo_v, p.margin_hi_v, inverse_width);
+    const float on_board = c > behind_inverse_depth[i]
+                               ? Inside(u, p.margin_lo_u, p.margin_hi_u, inverse_width) *
+                                     Inside(v, p.margin_lo_v, p.margin_hi_v, inverse_width)
+                               : 0.0f;
     const float board = kWhite - (kWhite - kBlack) * in_pattern * dark;
-    out[i] = kBackground + (board - kBackground) * on_board;
+    out[i] = behind[i] + (board - behind[i]) * on_board;
   }
+}
+
+// One row of the depth scene: the backdrop, and the board drawn over it
+// between columns x0 and x1 wherever it is nearer.
+void SceneRow(const SceneBackdrop& backdrop, int row, const float* ray_x, const float* ray_y, int width,
+              const BoardRowParams& board, int x0, int x1, float* out) {
+  std::memcpy(out, backdrop.Reflectance(row), static_cast<size_t>(width) * sizeof(float));
+  if (x1 <= x0) return;
+  BoardRow(ray_x + x0, ray_y + x0, x1 - x0, board, out + x0, backdrop.InverseDepth(row) + x0, out + x0);
 }
 
 inline uint8_t Saturate(float v) {
@@ -230,9 +244,13 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
                          rays_.camera.p1 == cam.p1 && rays_.camera.p2 == cam.p2;
   if (!same_lens) BuildRayTable(cam, rays_);
   reflectance_.resize(cam.width);
+  // Behind the board: the scene's surfaces, or a plain background far away.
+  const bool scene = source_ == ImageSource::kScene;
+  if (scene) backdrop_.Prepare(cam, rays_.x.data(), rays_.y.data());
+  backdrop_row_.assign(cam.width, kBackground);
+  backdrop_inverse_depth_.assign(cam.width, 0.0f);
 
-  const double scene_time = source_ == ImageSource::kStillBoard ? 0.0 : request.scene_time_s;
-  const cv::Matx33d g = RayToBoardHomography(BoardPoseAt(scene_time), cam, square_mm_);
+  const cv::Matx33d g = RayToBoardHomography(BoardPoseFor(source_, request.scene_time_s), cam, square_mm_);
   BoardRowParams params{};
   for (int i = 0; i < 9; ++i) params.g[i] = static_cast<float>(g.val[i]);
   params.footprint = static_cast<float>(std::sqrt(std::abs(cv::determinant(g)) / (cam.fx * cam.fy)));
@@ -250,6 +268,15 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
   const int channels = response.channels;
   for (int row = 0; row < cam.height; ++row) {
     uint8_t* out = request.pixels + static_cast<ptrdiff_t>(row) * request.pitch;
+    if (scene) {
+      const size_t first = static_cast<size_t>(row) * cam.width;
+      const bool crosses_board = row >= span.y0 && row < span.y1;
+      SceneRow(backdrop_, row, rays_.x.data() + first, rays_.y.data() + first, cam.width, params,
+               crosses_board ? span.x0 : 0, crosses_board ? span.x1 : 0, reflectance_.data());
+      ExposePixels(reflectance_.data(), cam.width, response,
+                   NextNoise(static_cast<size_t>(cam.width) * channels), out);
+      continue;
+    }
     const uint8_t* background = NextBackground(response, cam.width);
     if (row < span.y0 || row >= span.y1 || span.x1 <= span.x0) {
       std::memcpy(out, background, static_cast<size_t>(cam.width) * channels);
@@ -257,7 +284,8 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
     }
     const int count = span.x1 - span.x0;
     const size_t first = static_cast<size_t>(row) * cam.width + span.x0;
-    BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, reflectance_.data());
+    BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, backdrop_row_.data(),
+             backdrop_inverse_depth_.data(), reflectance_.data());
     imaging_.FadePrint(reflectance_.data(), count, kBackground);
     std::memcpy(out, background, static_cast<size_t>(span.x0) * channels);
     const ptrdiff_t board_start = static_cast<ptrdiff_t>(span.x0) * channels;
@@ -266,7 +294,8 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
                  out + board_start);
     std::memcpy(out + board_end, background + board_end, static_cast<size_t>(cam.width - span.x1) * channels);
   }
-  imaging_.Finish(request, scene_time, source_ == ImageSource::kMovingBoard);
+  imaging_.Finish(request, source_ == ImageSource::kStillBoard ? 0.0 : request.scene_time_s,
+                  source_ == ImageSource::kMovingBoard);
 }
 
 SensorResponse ResponseFor(const FrameRequest& request) {

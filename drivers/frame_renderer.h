@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "drivers/imaging_effects.h"
+#include "drivers/depth_scene.h"
 #include "drivers/sim_config.h"
 #include "drivers/sim_driver_api.h"
 
@@ -80,6 +81,10 @@ class FrameRenderer {
   std::unique_ptr<ReplaySource> replay_;
   RayTable rays_;
   std::vector<float> reflectance_;
+  SceneBackdrop backdrop_;
+  // The board source's plain backdrop: background reflectance, infinitely far.
+  std::vector<float> backdrop_row_;
+  std::vector<float> backdrop_inverse_depth_;
   std::vector<float> noise_;
   std::vector<uint8_t> background_;
   SensorResponse background_response_;

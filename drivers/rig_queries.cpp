@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "drivers/board_scene.h"
+#include "drivers/depth_truth.h"
 #include "drivers/library_devices.h"
 #include "drivers/sim_device.h"
 #include "drivers/sim_driver_api.h"
@@ -35,6 +36,19 @@ bool WriteRigFile(const SimConfig& config, const std::string& path, int width, i
     return false;
   }
 }
+
+namespace {
+
+// The scene's moment for a truth query: where the library's cameras are now.
+double SceneTimeNow(const SimConfig& config) {
+  return SceneTimeAt(std::chrono::steady_clock::now(), config.scene_speed);
+}
+
+Rectification RectificationOf(const double* k, const double* d, const double* r, const double* p) {
+  return {cv::Matx33d(k), cv::Vec4d(d), cv::Matx33d(r), cv::Matx34d(p)};
+}
+
+}  // namespace
 
 }  // namespace sim
 
@@ -71,6 +85,32 @@ int32_t stereo_sim_WriteRigFile(const char* path, int32_t width, int32_t height)
   if (path == nullptr || width <= 0 || height <= 0) return IS_INVALID_PARAMETER;
   return sim::WriteRigFile(sim::ReadConfigFromEnvironment(), path, width, height) ? IS_SUCCESS
                                                                                   : IS_NO_SUCCESS;
+}
+
+int32_t stereo_sim_GetDepthTruth(uint32_t cameraId, int32_t width, int32_t height, float* depth_mm) {
+  if (depth_mm == nullptr || width <= 0 || height <= 0) return IS_INVALID_PARAMETER;
+  const sim::SimConfig config = sim::ReadConfigFromEnvironment();
+  if (cameraId == 0 || cameraId > config.cameras.size()) return IS_INVALID_PARAMETER;
+  return sim::DepthTruth(config, cameraId, width, height, sim::SceneTimeNow(config), depth_mm)
+             ? IS_SUCCESS
+             : IS_NO_SUCCESS;
+}
+
+int32_t stereo_sim_GetRectifiedDisparityTruth(int32_t width, int32_t height, const double* K1,
+                                              const double* D1, const double* R1, const double* P1,
+                                              const double* K2, const double* D2, const double* R2,
+                                              const double* P2, float* disparity) {
+  for (const double* matrix : {K1, D1, R1, P1, K2, D2, R2, P2}) {
+    if (matrix == nullptr) return IS_INVALID_PARAMETER;
+  }
+  if (disparity == nullptr || width <= 0 || height <= 0) return IS_INVALID_PARAMETER;
+  const sim::SimConfig config = sim::ReadConfigFromEnvironment();
+  if (config.cameras.size() < 2) return IS_INVALID_PARAMETER;
+  return sim::RectifiedDisparityTruth(config, width, height, sim::RectificationOf(K1, D1, R1, P1),
+                                      sim::RectificationOf(K2, D2, R2, P2), sim::SceneTimeNow(config),
+                                      disparity)
+             ? IS_SUCCESS
+             : IS_NO_SUCCESS;
 }
 
 }  // extern "C"

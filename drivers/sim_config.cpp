@@ -143,6 +143,8 @@ SimConfig ReadConfig(const EnvLookup& env) {
     config.source = ImageSource::kStillBoard;
   } else if (source == "board") {
     config.source = ImageSource::kMovingBoard;
+  } else if (source == "scene") {
+    config.source = ImageSource::kScene;
   } else if (source == "replay" && !config.replay_dir.empty()) {
     config.source = ImageSource::kReplay;
   } else if (!source.empty()) {

@@ -20,7 +20,7 @@ inline constexpr int kSensorWidth = 1280;
 inline constexpr int kSensorHeight = 1024;
 inline constexpr int kMaxCameras = 64;
 
-enum class ImageSource { kMovingBoard, kStillBoard, kReplay };
+enum class ImageSource { kMovingBoard, kStillBoard, kReplay, kScene };
 
 // One camera of the rig at sensor resolution; pose relative to camera 1.
 struct CameraGeometry {

@@ -118,5 +118,22 @@ SIM_DRIVER_EXPORT int32_t stereo_sim_SetSceneTime(double seconds);
 SIM_DRIVER_EXPORT int32_t stereo_sim_FaultsInjected(int32_t* pCount);
 // Writes the rig as an OpenCV YAML file (K1, D1, K2, D2, R, T, image size).
 SIM_DRIVER_EXPORT int32_t stereo_sim_WriteRigFile(const char* path, int32_t width, int32_t height);
+// Depth truth at the library's scene time, for the rendered sources (board,
+// still board, scene): depth in mm along camera n's optical axis of each pixel
+// of its image at width x height (binned and cropped as the camera reads it
+// out), row by row into depth_mm[width * height]; 0 where the pixel sees
+// nothing. -1 for replayed pairs.
+SIM_DRIVER_EXPORT int32_t stereo_sim_GetDepthTruth(uint32_t cameraId, int32_t width, int32_t height,
+                                                   float* depth_mm);
+// Disparity truth of a rectified pair of cameras 1 and 2 at width x height,
+// given its rectification as cv::stereoRectify gives it (K 3x3 and R 3x3 row
+// by row, D = k1 k2 p1 p2, P 3x4 row by row; an estimate will do): for each
+// pixel of the rectified left image, u minus the column where the scene point
+// camera 1 sees there lands in the rectified right image, through the rig's
+// true geometry. NaN where camera 1 sees nothing there or camera 2 cannot see
+// that point (hidden behind a nearer surface, or outside its image).
+SIM_DRIVER_EXPORT int32_t stereo_sim_GetRectifiedDisparityTruth(
+    int32_t width, int32_t height, const double* K1, const double* D1, const double* R1, const double* P1,
+    const double* K2, const double* D2, const double* R2, const double* P2, float* disparity);
 
 }  // extern "C"

@@ -62,6 +62,7 @@ class TDistortSetupLink : public TFilterSetup {
   virtual void WriteMode(int index) = 0;
   virtual void WriteBoardSize(int width, int height) = 0;
   virtual void WriteSubPixel(bool on) = 0;
+  virtual void WriteSquareSize(double mm) = 0;
   virtual void ShowStatus(const std::string& text) = 0;
   // The coverage of the collected views, while the search runs.
   virtual void ShowCoverage(const TViewCoverage&) {}

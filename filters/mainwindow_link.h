@@ -5,8 +5,11 @@
 #include <memory>
 #include <string>
 
+class TDisparityFilter;
+class TDisparitySetupLink;
 class TDistortFilter;
 class TDistortSetupLink;
+struct TStereoCalibration;
 class TVidFilter;
 
 // What a filter reaches of the main window: the current input frames, the log
@@ -22,6 +25,11 @@ class TMainWindowLink {
   virtual void SetFilterChecks(const TVidFilter* filter, bool checked) = 0;
   // A hidden dialog bound to the filter; the filter keeps it.
   virtual std::unique_ptr<TDistortSetupLink> MakeDistortSetup(TDistortFilter& filter) = 0;
+  // The same for the disparity filter; none: a filter without a dialog.
+  virtual std::unique_ptr<TDisparitySetupLink> MakeDisparitySetup(TDisparityFilter& filter);
+  // The stereo calibration made or loaded in the chain's distortion filter,
+  // none while there is none. Valid until the chain changes.
+  virtual const TStereoCalibration* StereoCalibrationInForce() const { return nullptr; }
 };
 
 // The main window's one process-wide reference; null while no main window exists.

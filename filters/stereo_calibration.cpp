@@ -80,6 +80,7 @@ std::optional<TStereoCalibration> CalibrateStereo(TCalibrationFilter& calibratio
   TStereoCalibration result;
   result.ImageSize = left.ImageSize;
   result.BoardSize = cv::Size(calibration.BoardWidth, calibration.BoardHeight);
+  result.SquareSize_mm = calibration.SquareSize_mm;
   result.K1 = left.CameraMatrix;
   result.K2 = right.CameraMatrix;
   cv::Mat d1(left.Distortion, true), d2(right.Distortion, true);
@@ -124,7 +125,7 @@ std::vector<std::string> StereoReport(const TStereoCalibration& result) {
   std::vector<std::string> lines{FormatLine("Stereo RMS left %1.4f right %1.4f pair %1.4f px", result.RmsLeft,
                                             result.RmsRight, result.RmsPair),
                                  FormatLine("Epipolar distance %1.4f px", result.EpipolarDistance),
-                                 FormatLine("Baseline %1.4f squares", cv::norm(result.T)),
+                                 FormatLine("Baseline %1.4f %s", cv::norm(result.T), LengthUnit(result)),
                                  FormatLine("Row error after warp %1.4f px (both images rectified %1.4f px)",
                                             result.RowErrorWarp, result.RowErrorRectified)};
   // A board size that does not match the board pairs corners that are not
@@ -136,12 +137,17 @@ std::vector<std::string> StereoReport(const TStereoCalibration& result) {
   return lines;
 }
 
+const char* LengthUnit(const TStereoCalibration& calibration) {
+  return calibration.SquareSize_mm > 0 ? "mm" : "squares";
+}
+
 bool WriteCalibrationFile(const std::string& path, const TStereoCalibration& c, std::string& why) {
   try {
     cv::FileStorage file(path, cv::FileStorage::WRITE | cv::FileStorage::FORMAT_YAML);
     if (!file.isOpened()) return why = "Save: " + path + " can not be written", false;
     file << "image_width" << c.ImageSize.width << "image_height" << c.ImageSize.height;
     file << "board_width" << c.BoardSize.width << "board_height" << c.BoardSize.height;
+    if (c.SquareSize_mm > 0) file << "square_size_mm" << c.SquareSize_mm;
     file << "K1" << cv::Mat(c.K1) << "D1" << cv::Mat(c.D1).t() << "K2" << cv::Mat(c.K2) << "D2"
          << cv::Mat(c.D2).t();
     file << "R" << cv::Mat(c.R) << "T" << cv::Mat(c.T) << "E" << cv::Mat(c.E) << "F" << cv::Mat(c.F);
@@ -201,6 +207,9 @@ std::optional<TStereoCalibration> ReadCalibrationFile(const std::string& path, s
         c.ImageSize.height <= 0) {
       return std::nullopt;
     }
+    // Absent in files written before the size was kept: lengths stay in squares.
+    c.SquareSize_mm = file["square_size_mm"].empty() ? 0.0 : static_cast<double>(file["square_size_mm"]);
+    if (!std::isfinite(c.SquareSize_mm) || c.SquareSize_mm < 0) return std::nullopt;
     c.RmsLeft = static_cast<double>(file["rms_left"]);
     c.RmsRight = static_cast<double>(file["rms_right"]);
     c.RmsPair = static_cast<double>(file["rms_pair"]);

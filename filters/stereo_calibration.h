@@ -16,8 +16,11 @@ struct TStereoCalibration {
   cv::Size BoardSize;
   cv::Matx33d K1, K2;
   cv::Vec4d D1, D2;
-  // The right camera relative to the left one: X2 = R * X1 + T, T in board
-  // squares.
+  // Side of a board square in mm; 0 for a file written before it was kept,
+  // whose lengths are in board squares.
+  double SquareSize_mm = 0;
+  // The right camera relative to the left one: X2 = R * X1 + T, T in mm
+  // (in board squares without a square size).
   cv::Matx33d R = cv::Matx33d::eye();
   cv::Vec3d T;
   cv::Matx33d E, F;
@@ -44,6 +47,10 @@ std::optional<TStereoCalibration> CalibrateStereo(TCalibrationFilter& calibratio
 
 // The lines a stereo calibration reports, four decimals each.
 std::vector<std::string> StereoReport(const TStereoCalibration& result);
+
+// The unit of the calibration's lengths: "mm", or "squares" without a
+// square size.
+const char* LengthUnit(const TStereoCalibration& calibration);
 
 // The homography of points at infinity from left to right undistorted
 // pixels, scaled so that its last element is 1.

@@ -231,12 +231,13 @@ void TCalibrationFilter::CalibrateCameras() {
 
 std::vector<cv::Mat> TCalibrationFilter::ObjectViews(int index) {
   Camera& camera = Cameras[index];
-  // Board corners in squares, in the search's row-by-row order.
+  // Board corners in mm, in the search's row-by-row order.
+  const auto square = static_cast<float>(SquareSize_mm);
   for (int v = 0; v < camera.ViewCount; ++v) {
     for (int r = 0; r < BoardHeight; ++r) {
       for (int c = 0; c < BoardWidth; ++c) {
         camera.ObjectPoints[(static_cast<size_t>(v) * BoardHeight + r) * BoardWidth + c] =
-            cv::Point3f(static_cast<float>(r), static_cast<float>(c), 0.0f);
+            cv::Point3f(static_cast<float>(r) * square, static_cast<float>(c) * square, 0.0f);
       }
     }
   }

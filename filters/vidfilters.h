@@ -17,12 +17,16 @@
 #include "filters/filter_setup.h"
 #include "filters/settings_store.h"
 
+struct TStereoCalibration;
+
 // Eight image references passed by value down the chain: slot 0 left,
 // slot 1 right; slots 2 to 7 travel unchanged. Stamps say which frame of each
-// source the left and the right image are.
+// source the left and the right image are. Rectification is the calibration
+// both images were rectified with by a step before, none while they are not.
 struct ImagePair {
   std::array<IplImage*, 8> Images{};
   std::array<FrameStamp, 2> Stamps{};
+  const TStereoCalibration* Rectification = nullptr;
 
   IplImage*& Left() { return Images[0]; }
   IplImage* Left() const { return Images[0]; }

@@ -2,6 +2,7 @@
 
 #include <opencv2/core/core_c.h>
 
+#include <cmath>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -131,6 +132,7 @@ void TDistortFilter::SetF(int row, int column, float value) {
 void TDistortFilter::SetMode(int mode) {
   if (dialog_) dialog_->WriteMode(mode);
   Mode = mode;
+  refusal_.clear();
 }
 
 void TDistortFilter::ShowSetup() {
@@ -177,7 +179,7 @@ bool TDistortFilter::LoadViews(const std::string& folder) {
   }
   SetBoardSize(settings->BoardWidth, settings->BoardHeight);
   SetSubPixel(settings->SubPixel);
-  Calibration.SquareSize_mm = settings->SquareSize_mm;
+  SetSquareSize(settings->SquareSize_mm);
   const int views = LoadViewPairs(Calibration, folder, names);
   ShowCoverage();
   return views > 0;
@@ -186,6 +188,15 @@ bool TDistortFilter::LoadViews(const std::string& folder) {
 void TDistortFilter::SetSubPixel(bool on) {
   if (dialog_) dialog_->WriteSubPixel(on);
   Calibration.SubPixel = on;
+}
+
+void TDistortFilter::SetSquareSize(double mm) {
+  if (std::isfinite(mm) && mm > 0) {
+    Calibration.SquareSize_mm = mm;
+  } else {
+    Log(FormatLine("Square size %g mm refused: it must be above 0", mm));
+  }
+  if (dialog_) dialog_->WriteSquareSize(Calibration.SquareSize_mm);
 }
 
 void TDistortFilter::SetCameraModel(bool left, const cv::Matx33d& camera, const cv::Vec4d& distortion) {
@@ -256,6 +267,7 @@ bool TDistortFilter::LoadCalibration(const std::string& path) {
   SetCameraModel(true, record->K1, record->D1);
   SetCameraModel(false, record->K2, record->D2);
   SetWarp(record->Warp);
+  if (record->SquareSize_mm > 0) SetSquareSize(record->SquareSize_mm);
   Log("Loaded " + path + " of " + record->Date);
   StereoResult = std::move(record);
   return true;
@@ -329,11 +341,48 @@ ImagePair TDistortFilter::ProcessPair(const ImagePair& input) {
       break;
     case kSearchForCheckerboard:
       SearchBoard(output);
-      break;
+      return output;
+    case kRectifyBoth:
+      RectifyBoth(output);
+      return output;
     default:
-      break;
+      return output;
   }
+  // The images no longer are what a rectification before made of them.
+  output.Rectification = nullptr;
   return output;
+}
+
+void TDistortFilter::RectifyBoth(ImagePair& output) {
+  if (!StereoResult) {
+    LogRefusal("Rectify both: no stereo calibration in force; use \"Stereo Calibrate\" or \"Load…\"");
+    return;
+  }
+  IplImage* const left = output.Left();
+  IplImage* const right = output.Right();
+  if (left == nullptr || right == nullptr) {
+    LogRefusal("Rectify both: a pair of two images is needed");
+    return;
+  }
+  FitBuffer(OutLeft, SizeOf(left), left->nChannels);
+  FitBuffer(OutRight, SizeOf(right), right->nChannels);
+  cv::Mat out_left = cv::cvarrToMat(OutLeft), out_right = cv::cvarrToMat(OutRight);
+  std::string why;
+  if (!rectifier_.Rectify(*StereoResult, cv::cvarrToMat(left), cv::cvarrToMat(right), out_left, out_right,
+                          why)) {
+    LogRefusal("Rectify both: " + why);
+    return;
+  }
+  refusal_.clear();
+  output.Left() = OutLeft;
+  output.Right() = OutRight;
+  output.Rectification = &*StereoResult;
+}
+
+void TDistortFilter::LogRefusal(const std::string& why) {
+  if (why == refusal_) return;
+  refusal_ = why;
+  Log(why);
 }
 
 IplImage* TDistortFilter::Undistort(const Side& side, IplImage* input, IplImage*& target) {

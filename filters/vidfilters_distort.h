@@ -11,6 +11,7 @@
 
 #include "filters/filter_setup.h"
 #include "filters/stereo_calibration.h"
+#include "filters/stereo_rectifier.h"
 #include "filters/ucalibfilter.h"
 #include "filters/undistort_cache.h"
 #include "filters/vidfilters.h"
@@ -22,6 +23,9 @@ enum TDistortMode {
   kCalibrateOnly = 2,
   kShowDistortionMap = 3,
   kSearchForCheckerboard = 4,
+  // Both images undistorted and rectified with the stereo calibration in
+  // force, so that rows line up.
+  kRectifyBoth = 5,
 };
 
 class TDistortFilter : public TVidFilter {
@@ -79,6 +83,9 @@ class TDistortFilter : public TVidFilter {
   // when refused (a line in the log).
   bool SaveViews(const std::string& folder);
   bool LoadViews(const std::string& folder);
+  // Side of the board's squares in mm; calibrations made from now on give
+  // their lengths in mm. A size that is not positive is refused.
+  void SetSquareSize(double mm);
   // Calibrates the pair together, reports its figures and takes over both
   // camera models and the warp that lines up the rows.
   void StereoCalibrate();
@@ -119,6 +126,9 @@ class TDistortFilter : public TVidFilter {
   IplImage* ShowMaps(const Side& side, IplImage* input);
   void SearchBoard(ImagePair& output);
   void ShowCoverage();
+  void RectifyBoth(ImagePair& output);
+  // Logs the reason once, until the mode changes or another reason comes.
+  void LogRefusal(const std::string& why);
   void Log(const std::string& line);
   // Both camera models (fields of the dialog) from matrices and coefficients.
   void SetCameraModel(bool left, const cv::Matx33d& camera, const cv::Vec4d& distortion);
@@ -127,4 +137,6 @@ class TDistortFilter : public TVidFilter {
   std::unique_ptr<TDistortSetupLink> dialog_;
   TUndistortCache undistort_left_;
   TUndistortCache undistort_right_;
+  TStereoRectifier rectifier_;
+  std::string refusal_;
 };

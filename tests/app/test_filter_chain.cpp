@@ -4,11 +4,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
+#include <map>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -208,16 +210,33 @@ double WorstRowBend(const std::vector<cv::Point2f>& corners) {
   return worst;
 }
 
-// The same for the board's corners found in a colour image; +infinity when
-// the board is not found.
-double RowBendOfBoard(const IplImage* image) {
+// The board's corners found in a colour image, refined; none when the board
+// is not found.
+std::vector<cv::Point2f> BoardCorners(const IplImage* image) {
   cv::Mat grey;
   cv::cvtColor(View(image), grey, cv::COLOR_BGR2GRAY);
   std::vector<cv::Point2f> corners;
-  if (!cv::findChessboardCorners(grey, {8, 6}, corners)) return std::numeric_limits<double>::infinity();
+  if (!cv::findChessboardCorners(grey, {8, 6}, corners)) return {};
   cv::cornerSubPix(grey, corners, {5, 5}, {-1, -1},
                    {cv::TermCriteria::EPS | cv::TermCriteria::COUNT, 40, 0.001});
-  return WorstRowBend(corners);
+  return corners;
+}
+
+// The row bend of the board found in a colour image; +infinity when the
+// board is not found.
+double RowBendOfBoard(const IplImage* image) {
+  const std::vector<cv::Point2f> corners = BoardCorners(image);
+  return corners.empty() ? std::numeric_limits<double>::infinity() : WorstRowBend(corners);
+}
+
+// Mean row distance of the same corners in the left and the right image;
+// +infinity when either misses the board.
+double MeanRowOffset(const IplImage* left, const IplImage* right) {
+  const std::vector<cv::Point2f> a = BoardCorners(left), b = BoardCorners(right);
+  if (a.empty() || a.size() != b.size()) return std::numeric_limits<double>::infinity();
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) sum += std::abs(a[i].y - b[i].y);
+  return sum / static_cast<double>(a.size());
 }
 
 TEST_F(RigChainTest, CalibrationThroughTheDialogRecoversTheLeftCameraAndStraightensItsLines) {
@@ -273,6 +292,8 @@ TEST_F(RigChainTest, StereoCalibrationMeetsTheRigsTruthAndIsKeptInAFile) {
   rig_operator::DoubleClickEntry(form(), 0);
   TFoDistortSetup& dialog = *rig_operator::DialogOf(filter);
   dialog.findChild<QCheckBox*>("ChSubPixel")->setChecked(true);
+  const RigTruth truth(rig_);
+  dialog.findChild<QDoubleSpinBox*>("SeSquareSize")->setValue(static_cast<double>(truth.file["square_mm"]));
   dialog.CoMode->setCurrentIndex(kSearchForCheckerboard);
   ASSERT_EQ(rig_operator::PushStillPoses(rig_, dialog, 18), 18);
   dialog.findChild<QPushButton*>("BuCalib")->click();
@@ -283,11 +304,10 @@ TEST_F(RigChainTest, StereoCalibrationMeetsTheRigsTruthAndIsKeptInAFile) {
   for (const char* label : {"left ", "right "}) EXPECT_LT(Figure(log, label), 0.3) << label;
   EXPECT_LT(Figure(log, "Epipolar distance "), 0.3);
   EXPECT_LT(Figure(log, "Row error after warp "), 1.5);
-  const RigTruth truth(rig_);
   const cv::Matx33d k1_true = truth.Camera(1), k2_true = truth.Camera(2),
                     r_true(truth.Matrix("R").ptr<double>());
   const cv::Vec3d t_true(truth.Matrix("T").ptr<double>());
-  const double baseline = cv::norm(t_true) / static_cast<double>(truth.file["square_mm"]);
+  const double baseline = cv::norm(t_true);
   EXPECT_NEAR(Figure(log, "Baseline "), baseline, 0.01 * baseline);
   cv::Vec3d residual;
   cv::Rodrigues(filter.StereoResult->R * r_true.t(), residual);
@@ -298,6 +318,19 @@ TEST_F(RigChainTest, StereoCalibrationMeetsTheRigsTruthAndIsKeptInAFile) {
     EXPECT_NEAR(right(row, column), k2_true(row, column), 0.005 * k2_true(row, column));
   }
   EXPECT_NEAR(dialog.Field(TDistortField::Rk1)->value(), truth.K1(2) * 10000, 100);
+
+  // The pair the window shows lines up: the warp of the right image, and
+  // far better both images rectified.
+  rig_.SetSceneTime(30.5);
+  std::map<int, double> offsets;
+  for (const int mode : {kCalibrateAndRectify, kRectifyBoth}) {
+    dialog.CoMode->setCurrentIndex(mode);
+    ASSERT_TRUE(WaitForPairs(3));
+    offsets[mode] = MeanRowOffset(LastPair().Left(), LastPair().Right());
+  }
+  EXPECT_LT(offsets[kCalibrateAndRectify], 1.5);
+  EXPECT_LT(offsets[kRectifyBoth], 0.3);
+  EXPECT_LT(offsets[kRectifyBoth], offsets[kCalibrateAndRectify]);
 
   // Saved, read by anyone with one call, and loaded back into the fields.
   const std::string path = truth.folder.filePath("rig.yml").toStdString();

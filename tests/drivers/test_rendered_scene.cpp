@@ -325,5 +325,173 @@ TEST(RecordedPairs, ReplaceTheRenderedScene) {
   std::filesystem::remove_all(folder);
 }
 
+// ---- depth truth ----------------------------------------------------------
+
+struct TruthCase {
+  const char* source;
+  double scene_time_s;
+};
+
+// A triggered pair of a rendered source held still, with the library's truth
+// of the same moment.
+class DepthTruth : public TriggeredPair, public ::testing::WithParamInterface<TruthCase> {
+ protected:
+  ScopedEnv source_{"STEREO_SIM_SOURCE", GetParam().source};
+  ScopedEnv quiet_{"STEREO_SIM_NOISE", "0"};
+};
+
+cv::Mat DepthOf(DriverLibrary& library, uint32_t camera_id) {
+  cv::Mat depth(480, 640, CV_32F);
+  EXPECT_EQ(DRIVER(library, stereo_sim_GetDepthTruth)(camera_id, 640, 480, depth.ptr<float>()), IS_SUCCESS);
+  return depth;
+}
+
+cv::Matx33d RotationOf(const StereoSimCameraModel& m) {
+  cv::Matx33d rotation;
+  cv::Rodrigues(cv::Vec3d(m.rotation), rotation);
+  return rotation;
+}
+
+cv::Matx33d CameraMatrix(const StereoSimCameraModel& m) { return {m.fx, 0, m.cx, 0, m.fy, m.cy, 0, 0, 1}; }
+cv::Vec4d Lens(const StereoSimCameraModel& m) { return {m.k1, m.k2, m.p1, m.p2}; }
+
+std::vector<cv::Point2d> Normalised(const std::vector<cv::Point2f>& pixels, const StereoSimCameraModel& m) {
+  std::vector<cv::Point2d> ideal;
+  cv::undistortPoints(std::vector<cv::Point2d>(pixels.begin(), pixels.end()), ideal, CameraMatrix(m), Lens(m),
+                      cv::noArray(), cv::noArray(),
+                      cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-12));
+  return ideal;
+}
+
+TEST_P(DepthTruth, BoardCornersTriangulateToTheTruthOfBothCameras) {
+  cv::Mat left, right;
+  ASSERT_TRUE(SnapPair(GetParam().scene_time_s, left, right));
+  std::vector<cv::Point2f> left_corners, right_corners;
+  ASSERT_TRUE(FindCorners(left, left_corners) && FindCorners(right, right_corners));
+  const StereoSimCameraModel m1 = Truth(1), m2 = Truth(2);
+  const cv::Matx33d rotation = RotationOf(m2);
+  const cv::Vec3d translation(m2.translation);
+  cv::Mat points;
+  cv::triangulatePoints(cv::Matx34d::eye(),
+                        cv::Matx34d(rotation(0, 0), rotation(0, 1), rotation(0, 2), translation[0],
+                                    rotation(1, 0), rotation(1, 1), rotation(1, 2), translation[1],
+                                    rotation(2, 0), rotation(2, 1), rotation(2, 2), translation[2]),
+                        Normalised(left_corners, m1), Normalised(right_corners, m2), points);
+  const cv::Mat depth1 = DepthOf(library_, 1), depth2 = DepthOf(library_, 2);
+  for (int i = 0; i < points.cols; ++i) {
+    const cv::Vec3d in_left =
+        cv::Vec3d(points.at<double>(0, i), points.at<double>(1, i), points.at<double>(2, i)) /
+        points.at<double>(3, i);
+    const cv::Vec3d in_right = rotation * in_left + translation;
+    for (const auto& [depth, corner, z] : {std::tuple{depth1, left_corners[i], in_left[2]},
+                                           std::tuple{depth2, right_corners[i], in_right[2]}}) {
+      const float truth = depth.at<float>(cvRound(corner.y), cvRound(corner.x));
+      EXPECT_NEAR(truth, z, z * 0.005) << "corner " << i;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RenderedSources, DepthTruth,
+                         ::testing::Values(TruthCase{"board", 3.0}, TruthCase{"scene", 3.0},
+                                           TruthCase{"scene", 1004.1}));
+
+// The textured scene held still, without sensor noise.
+class DepthScene : public TriggeredPair {
+ protected:
+  static constexpr double kFarBoard_s = 1002.0;
+  ScopedEnv source_{"STEREO_SIM_SOURCE", "scene"};
+  ScopedEnv quiet_{"STEREO_SIM_NOISE", "0"};
+};
+
+cv::Mat WithTruth(const cv::Mat& disparity) {
+  cv::Mat known(disparity.size(), CV_8U);
+  disparity.forEach<float>(
+      [&](float d, const int* at) { known.at<uint8_t>(at[0], at[1]) = std::isnan(d) ? 0 : 255; });
+  return known;
+}
+
+// Mean grey difference between the left image and the right one sampled
+// `shift` + the truth's disparity to the left, over the pixels with a truth.
+double PartnerDifference(const cv::Mat& left, const cv::Mat& right, const cv::Mat& disparity, float shift) {
+  cv::Mat partner_x(disparity.size(), CV_32F), partner_y(disparity.size(), CV_32F);
+  for (int v = 0; v < disparity.rows; ++v) {
+    for (int u = 0; u < disparity.cols; ++u) {
+      partner_x.at<float>(v, u) = u - disparity.at<float>(v, u) - shift;
+      partner_y.at<float>(v, u) = static_cast<float>(v);
+    }
+  }
+  cv::Mat partner, difference;
+  cv::remap(right, partner, partner_x, partner_y, cv::INTER_LINEAR);
+  cv::absdiff(left, partner, difference);
+  return cv::mean(difference, WithTruth(disparity))[0];
+}
+
+TEST_F(DepthScene, RectifiedPairAgreesWhereTheDisparityTruthSaysItShould) {
+  cv::Mat left, right;
+  ASSERT_TRUE(SnapPair(kFarBoard_s, left, right));
+  const StereoSimCameraModel m1 = Truth(1), m2 = Truth(2);
+  const cv::Matx33d k1 = CameraMatrix(m1), k2 = CameraMatrix(m2);
+  const cv::Vec4d d1 = Lens(m1), d2 = Lens(m2);
+  cv::Mat r1, r2, p1, p2, q;
+  cv::stereoRectify(k1, d1, k2, d2, left.size(), RotationOf(m2), cv::Vec3d(m2.translation), r1, r2, p1, p2,
+                    q);
+  cv::Mat disparity(left.size(), CV_32F);
+  ASSERT_EQ(DRIVER(library_, stereo_sim_GetRectifiedDisparityTruth)(
+                640, 480, k1.val, d1.val, r1.ptr<double>(), p1.ptr<double>(), k2.val, d2.val,
+                r2.ptr<double>(), p2.ptr<double>(), disparity.ptr<float>()),
+            IS_SUCCESS);
+  cv::Mat rectified[2];
+  for (const auto& [image, k, d, r, p, out] :
+       {std::tuple{left, k1, d1, r1, p1, &rectified[0]}, std::tuple{right, k2, d2, r2, p2, &rectified[1]}}) {
+    cv::Mat map_x, map_y;
+    cv::initUndistortRectifyMap(k, d, r, p, image.size(), CV_32FC1, map_x, map_y);
+    cv::remap(image, *out, map_x, map_y, cv::INTER_LINEAR);
+  }
+  const double matched = PartnerDifference(rectified[0], rectified[1], disparity, 0.0f);
+  EXPECT_LT(matched, 1.5);
+  // The texture tells a pixel's shift apart: the check has teeth.
+  EXPECT_GT(PartnerDifference(rectified[0], rectified[1], disparity, 1.0f), matched * 4);
+  const cv::Mat known = WithTruth(disparity);
+  EXPECT_GT(cv::countNonZero(known), known.total() * 3 / 4);
+  // Left of the board camera 2 sees the board where camera 1 sees the wall: no truth there.
+  const cv::Mat middle = known(cv::Rect(100, 100, 440, 280));
+  EXPECT_GT(cv::countNonZero(middle == 0), 100);
+}
+
+TEST_F(DepthScene, TextureCoversTheViewAndThePanelHidesTheWall) {
+  cv::Mat left, right;
+  ASSERT_TRUE(SnapPair(kFarBoard_s, left, right));
+  cv::Mat grey, mean, square;
+  left.convertTo(grey, CV_32F);
+  cv::blur(grey, mean, {7, 7});
+  cv::blur(grey.mul(grey), square, {7, 7});
+  const cv::Mat textured = square - mean.mul(mean) > 16.0;  // a local spread of 4 grey levels
+  EXPECT_GT(cv::countNonZero(textured), left.total() * 98 / 100);
+  const cv::Mat depth = DepthOf(library_, 1);
+  double nearest = 0, farthest = 0;
+  cv::minMaxLoc(depth, &nearest, &farthest);
+  const double share_far = cv::countNonZero(depth > farthest * 0.99) / static_cast<double>(depth.total());
+  const double share_near = cv::countNonZero(depth < farthest * 0.85) / static_cast<double>(depth.total());
+  EXPECT_GT(share_far, 0.4);
+  EXPECT_GT(share_near, 0.2);
+  EXPECT_GT(nearest, 0.0);  // the wall fills every ray
+}
+
+TEST(RigGroundTruth, TruthQueriesRefuseBadArguments) {
+  DriverLibrary library("libuEye_api.so");
+  std::vector<float> out(64 * 48);
+  const double k[9] = {100, 0, 32, 0, 100, 24, 0, 0, 1}, d[4] = {}, r[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  const double p[12] = {100, 0, 32, 0, 0, 100, 24, 0, 0, 0, 1, 0};
+  const auto depth = DRIVER(library, stereo_sim_GetDepthTruth);
+  EXPECT_EQ(depth(0, 64, 48, out.data()), IS_INVALID_PARAMETER);
+  EXPECT_EQ(depth(3, 64, 48, out.data()), IS_INVALID_PARAMETER);
+  EXPECT_EQ(depth(1, 0, 48, out.data()), IS_INVALID_PARAMETER);
+  EXPECT_EQ(depth(1, 64, 48, nullptr), IS_INVALID_PARAMETER);
+  const auto disparity = DRIVER(library, stereo_sim_GetRectifiedDisparityTruth);
+  EXPECT_EQ(disparity(64, 48, k, d, r, nullptr, k, d, r, p, out.data()), IS_INVALID_PARAMETER);
+  EXPECT_EQ(disparity(64, -1, k, d, r, p, k, d, r, p, out.data()), IS_INVALID_PARAMETER);
+  EXPECT_EQ(disparity(64, 48, k, d, r, p, k, d, r, p, out.data()), IS_SUCCESS);
+}
+
 }  // namespace
 }  // namespace driver_test

@@ -25,6 +25,7 @@ class FakeDistortSetup : public TDistortSetupLink, public TLogMemo {
   void WriteMode(int index) override { mode = index; }
   void WriteBoardSize(int, int) override {}
   void WriteSubPixel(bool) override {}
+  void WriteSquareSize(double) override {}
   void ShowStatus(const std::string& text) override { status = text; }
   TLogMemo& Memo() override { return *this; }
   void ShowModeless() override { ++shown; }

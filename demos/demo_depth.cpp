@@ -1,0 +1,218 @@
+// "depth": from a calibrated pair to a measured scene. The textured scene of
+// the simulated rig, the stereo calibration as in "stereo" (square size set),
+// "Rectify both", a "Disparity" filter with semi-global matching over 64
+// disparities, 3 s live, two clicks on two board corners, "Save depth…";
+// every figure beside the rig's truth.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <cstdlib>
+#include <opencv2/imgcodecs.hpp>
+
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/filter_list_box.h"
+#include "app/setdisparity.h"
+#include "app/setdistort.h"
+#include "demos/demo.h"
+#include "demos/depth_figures.h"
+#include "demos/rig_operator.h"
+#include "filters/depth_measure.h"
+#include "filters/disparity_filter.h"
+#include "filters/ucalibfilter.h"
+#include "filters/vidfilters_distort.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kViews = 18;
+// A moment at which the board stands well inside the matcher's range.
+constexpr double kDepthPose = 3.0;
+
+void PrepareScene() {
+  setenv("STEREO_SIM_SOURCE", "scene", 1);
+  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
+}
+
+struct Rig {
+  rig_operator::SimulatedRig sim;
+  cv::FileStorage truth;
+  double square_mm = 0;
+  cv::Matx33d k1;
+  cv::Vec4d d1;
+};
+
+bool ReadTruth(Rig& rig, const std::string& path) {
+  if (!rig.sim.Loaded() || !rig.sim.WriteRigFile(path, kWidth, kHeight)) return false;
+  rig.truth.open(path, cv::FileStorage::READ);
+  rig.square_mm = static_cast<double>(rig.truth["square_mm"]);
+  cv::Mat k, d;
+  rig.truth["K1"] >> k;
+  rig.truth["D1"] >> d;
+  if (k.empty() || d.total() < 4) return false;
+  k.convertTo(k, CV_64F);
+  d.convertTo(d, CV_64F);
+  rig.k1 = cv::Matx33d(k.ptr<double>());
+  rig.d1 = cv::Vec4d(d.ptr<double>());
+  return rig.square_mm > 0;
+}
+
+// "Stereo Calibrate" as the operator does it; the dialog, or null.
+TFoDistortSetup* CalibratePair(Rig& rig, const std::string& out_dir) {
+  TForm1& form = *Form1;
+  rig_operator::DropPanel(form, form.PaDistort);
+  rig_operator::DoubleClickEntry(form, 0);
+  TDistortFilter* filter = rig_operator::DistortFilterAt(form, 0);
+  TFoDistortSetup* dialog = filter != nullptr ? rig_operator::DialogOf(*filter) : nullptr;
+  if (dialog == nullptr) return nullptr;
+  dialog->findChild<QCheckBox*>("ChSubPixel")->setChecked(true);
+  dialog->findChild<QDoubleSpinBox*>("SeSquareSize")->setValue(rig.square_mm);
+  dialog->CoMode->setCurrentIndex(kSearchForCheckerboard);
+  if (rig_operator::PushStillPoses(rig.sim, *dialog, kViews) != kViews) return nullptr;
+  dialog->findChild<QPushButton*>("BuCalib")->click();
+  dialog->findChild<QPushButton*>("BuStereoCalib")->click();
+  if (!filter->StereoResult || !filter->SaveCalibration(out_dir + "/calibration.yml")) return nullptr;
+  dialog->CoMode->setCurrentIndex(kRectifyBoth);
+  return dialog;
+}
+
+// Clicks the left pane where the pixel of the rectified image shows.
+void ClickPixel(const cv::Point2f& pixel) {
+  TPane* pane = Form2->PbGraf1;
+  const double scale_x = static_cast<double>(pane->width()) / pane->Bitmap().Width();
+  const double scale_y = static_cast<double>(pane->height()) / pane->Bitmap().Height();
+  QTest::mouseClick(
+      pane, Qt::LeftButton, {},
+      QPoint(static_cast<int>((pixel.x + 0.5) * scale_x), static_cast<int>((pixel.y + 0.5) * scale_y)));
+}
+
+// The number after "Distance " in the measure line; NaN without one.
+double ClickedDistance() {
+  const QString text = Form2->LaMeasure->text();
+  const int at = text.indexOf("Distance ");
+  return at < 0 ? std::nan("") : text.mid(at + 9).section(' ', 0, 0).toDouble();
+}
+
+// The board's points of the cloud: within the inner corners' rectangle on
+// the plane through the corners measured, and near that plane.
+std::vector<cv::Vec3f> BoardPoints(const std::vector<cv::Vec3f>& cloud, const cv::Vec3d& origin,
+                                   const cv::Vec3d& across, const cv::Vec3d& down) {
+  const cv::Vec3d u = cv::normalize(across), normal = cv::normalize(across.cross(down));
+  const cv::Vec3d v = normal.cross(u);
+  const double width = cv::norm(across), height = std::abs(down.dot(v));
+  std::vector<cv::Vec3f> board;
+  for (const cv::Vec3f& point : cloud) {
+    const cv::Vec3d offset = cv::Vec3d(point) - origin;
+    const double a = offset.dot(u), b = offset.dot(v);
+    if (a > 0.1 * width && a < 0.9 * width && b > 0.1 * height && b < 0.9 * height &&
+        std::abs(offset.dot(normal)) < 0.1 * width) {
+      board.push_back(point);
+    }
+  }
+  return board;
+}
+
+int RunDepth(const std::string& out_dir, const std::vector<std::string>&) {
+  Rig rig;
+  if (!ReadTruth(rig, out_dir + "/rig.yml")) {
+    demo::Say("The simulated rig is not there (libuEye_api.so beside the program?)");
+    return 1;
+  }
+  TForm1& form = *Form1;
+  rig.sim.SetSceneTime(0);
+  if (!rig_operator::SetUpBothCameras(form)) return 1;
+  form.ChTrigger->setChecked(true);
+  TFoDistortSetup* distort = CalibratePair(rig, out_dir);
+  if (distort == nullptr) {
+    demo::Say("The stereo calibration failed");
+    return 1;
+  }
+  demo::Say("Stereo calibration done, both images rectified");
+
+  rig_operator::DropPanel(form, form.PaDepth);
+  rig_operator::DoubleClickEntry(form, 1);
+  TDisparityFilter* filter = rig_operator::DisparityFilterAt(form, 1);
+  auto* dialog = filter != nullptr ? dynamic_cast<TFoDisparitySetup*>(filter->Setup) : nullptr;
+  if (dialog == nullptr) return 1;
+  dialog->CoMatcher->setCurrentIndex(static_cast<int>(TMatcherKind::SemiGlobal));
+  dialog->findChild<QSpinBox*>("SeNumDisparities")->setValue(64);
+  rig.sim.SetSceneTime(kDepthPose);
+  Form2->FullSize1Click();
+  demo::ProcessEventsFor(3s);
+  filter->WaitForMatcher(5s);
+  demo::ProcessEventsFor(300ms);
+  const std::shared_ptr<const TDisparityResult> map = filter->ShownMap();
+  if (map == nullptr || map->Snapshot.Disparity16.empty()) {
+    demo::Say("No disparity map was made");
+    return 1;
+  }
+  const TDepthSnapshot& snapshot = map->Snapshot;
+  const std::vector<cv::Point2f> corners = depth_figures::BoardCorners(snapshot.Left, {8, 6});
+  if (corners.empty()) {
+    demo::Say("The board is not found in the rectified left image");
+    return 1;
+  }
+  // Two corners across the board's diagonal.
+  ClickPixel(corners.front());
+  ClickPixel(corners.back());
+  const double clicked = ClickedDistance();
+  const double true_distance = rig.square_mm * std::hypot(7.0, 5.0);
+  demo::SaveWidget(Form2, out_dir + "/display.png");
+  dialog->SaveDepthTo(out_dir + "/depth");
+
+  std::vector<std::string> lines;
+  const cv::Mat truth_depth = rig.sim.DepthTruth(1, {kWidth, kHeight});
+  const cv::Mat truth_disparity = rig.sim.DisparityTruth(*snapshot.Calibration);
+  if (!truth_depth.empty()) {
+    cv::Mat depth16;
+    truth_depth.convertTo(depth16, CV_16U);
+    cv::imwrite(out_dir + "/truth_depth.png", depth16);
+  }
+  if (!truth_disparity.empty()) {
+    const depth_figures::MapFigures figures =
+        depth_figures::CompareWithTruth(snapshot.Disparity16, truth_disparity, map->Settings);
+    lines.push_back(
+        FormatLine("bad-2.0 %.2f %% of %d pixels with a truth", 100 * figures.Bad2, figures.PixelsWithTruth));
+    lines.push_back(FormatLine("valid share %.1f %% (filter: %.1f %% of the matchable area)",
+                               100 * figures.ValidShare, 100 * map->ValidShare));
+  }
+  lines.push_back(FormatLine("maps per second %.1f, matcher %.1f ms", map->MapsPerSecond, map->Matcher_ms));
+  lines.push_back(FormatLine("clicked distance %.1f mm, true %.1f mm, off %.2f %%", clicked, true_distance,
+                             100 * std::abs(clicked - true_distance) / true_distance));
+  const TProbe corner = ProbeAt(snapshot, cv::Point(cv::Point2f(corners.front()) + cv::Point2f(0.5f, 0.5f)));
+  if (corner.Point && !truth_depth.empty()) {
+    if (const auto depth = depth_figures::TrueDepthOf(*corner.Point, truth_depth, rig.k1, rig.d1)) {
+      lines.push_back(FormatLine("corner depth %.1f mm, true %.1f mm, off %.2f %%", (*corner.Point)[2],
+                                 *depth, 100 * std::abs((*corner.Point)[2] - *depth) / *depth));
+    }
+  }
+  const auto cloud = depth_figures::ReadPly(out_dir + "/depth.ply");
+  const TProbe across = ProbeAt(snapshot, cv::Point(corners[7])),
+               down = ProbeAt(snapshot, cv::Point(corners[40]));
+  if (cloud && corner.Point && across.Point && down.Point) {
+    const auto board =
+        BoardPoints(*cloud, *corner.Point, *across.Point - *corner.Point, *down.Point - *corner.Point);
+    const double rms = depth_figures::PlaneRms(board);
+    lines.push_back(FormatLine("board plane RMS %.2f mm over %zu points, %.3f %% of its distance %.0f mm",
+                               rms, board.size(), 100 * rms / (*corner.Point)[2], (*corner.Point)[2]));
+  }
+  QString log = distort->Memo1->toPlainText() + "\n" + dialog->Memo1->toPlainText() + "\n";
+  for (const std::string& line : lines) log += QString::fromStdString(line) + "\n";
+  demo::WriteText(out_dir + "/log.txt", log.toStdString());
+  demo::Say(log);
+  form.ChTrigger->setChecked(false);
+  return std::isfinite(clicked) ? 0 : 1;
+}
+
+const demo::Registration registration("depth", &RunDepth, &PrepareScene);
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include "filters/disparity_matcher.h"
+
+#include <algorithm>
+#include <opencv2/calib3d.hpp>
+
+#include "filters/ucalibfilter.h"
+
+namespace {
+
+constexpr int kMaxDisparities = 256;
+
+cv::Ptr<cv::StereoMatcher> MakeMatcher(const TDisparitySettings& s) {
+  if (s.Matcher == TMatcherKind::BlockMatching) {
+    cv::Ptr<cv::StereoBM> bm = cv::StereoBM::create(s.NumDisparities, s.BlockSize);
+    bm->setMinDisparity(s.MinDisparity);
+    bm->setUniquenessRatio(s.UniquenessRatio);
+    bm->setSpeckleWindowSize(s.SpeckleWindowSize);
+    bm->setSpeckleRange(s.SpeckleRange);
+    bm->setDisp12MaxDiff(1);
+    return bm;
+  }
+  const int mode =
+      s.Matcher == TMatcherKind::SemiGlobal3Way ? cv::StereoSGBM::MODE_SGBM_3WAY : cv::StereoSGBM::MODE_SGBM;
+  return cv::StereoSGBM::create(s.MinDisparity, s.NumDisparities, s.BlockSize, SmallPenalty(s),
+                                LargePenalty(s), 1, 0, s.UniquenessRatio, s.SpeckleWindowSize, s.SpeckleRange,
+                                mode);
+}
+
+}  // namespace
+
+std::string DisparitySettingsProblem(const TDisparitySettings& s) {
+  if (s.NumDisparities < kDisparityFraction || s.NumDisparities > kMaxDisparities ||
+      s.NumDisparities % kDisparityFraction != 0) {
+    return FormatLine("Number of disparities %d refused: a multiple of 16 from 16 to 256", s.NumDisparities);
+  }
+  const int smallest_block = s.Matcher == TMatcherKind::BlockMatching ? 5 : 1;
+  if (s.BlockSize % 2 == 0 || s.BlockSize < smallest_block || s.BlockSize > 255) {
+    return FormatLine("Block size %d refused: an odd number from %d to 255", s.BlockSize, smallest_block);
+  }
+  if (s.MinDisparity < -1024 || s.MinDisparity > 1024) {
+    return FormatLine("Minimum disparity %d refused: from -1024 to 1024", s.MinDisparity);
+  }
+  if (s.UniquenessRatio < 0 || s.UniquenessRatio > 100 || s.SpeckleWindowSize < 0 || s.SpeckleRange < 0) {
+    return "Uniqueness, speckle window and speckle range must not be negative";
+  }
+  if (s.PenaltySmall < 0 || s.PenaltyLarge < 0 || (s.PenaltyLarge > 0 && s.PenaltyLarge <= SmallPenalty(s))) {
+    return "Smoothness penalties refused: the large one must exceed the small one";
+  }
+  return {};
+}
+
+int SmallPenalty(const TDisparitySettings& s) {
+  return s.PenaltySmall > 0 ? s.PenaltySmall : 8 * s.BlockSize * s.BlockSize;
+}
+
+int LargePenalty(const TDisparitySettings& s) {
+  return s.PenaltyLarge > 0 ? s.PenaltyLarge : 32 * s.BlockSize * s.BlockSize;
+}
+
+cv::Range MatchableColumns(const TDisparitySettings& s, int width) {
+  const int first = std::clamp(s.MinDisparity + s.NumDisparities - 1, 0, width);
+  const int end = std::clamp(width + std::min(s.MinDisparity, 0), first, width);
+  return {first, end};
+}
+
+double ValidShare(const cv::Mat& disparity16, const TDisparitySettings& s) {
+  const cv::Range columns = MatchableColumns(s, disparity16.cols);
+  if (columns.empty() || disparity16.rows == 0) return 0;
+  const cv::Mat area = disparity16.colRange(columns);
+  const int matched = cv::countNonZero(area >= s.MinDisparity * kDisparityFraction);
+  return static_cast<double>(matched) / static_cast<double>(area.total());
+}
+
+void TDisparityMatcher::Compute(const TDisparitySettings& settings, const cv::Mat& left, const cv::Mat& right,
+                                cv::Mat& disparity16) {
+  if (!matcher_ || !(settings == made_for_)) {
+    matcher_ = MakeMatcher(settings);
+    made_for_ = settings;
+  }
+  matcher_->compute(left, right, disparity16);
+}

@@ -1,0 +1,73 @@
+#include "filters/disparity_view.h"
+
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+#include <string>
+
+#include "filters/depth_measure.h"
+#include "filters/ucalibfilter.h"
+
+namespace {
+
+// Disparity (pixels) to a 0 ... 255 step of the fixed range.
+cv::Mat ColourTable() {
+  cv::Mat steps(1, 256, CV_8U);
+  for (int i = 0; i < 256; ++i) steps.at<uint8_t>(i) = static_cast<uint8_t>(i);
+  cv::Mat table;
+  cv::applyColorMap(steps, table, cv::COLORMAP_JET);
+  return table;
+}
+
+const cv::Vec3b& ColourOf(int step) {
+  static const cv::Mat table = ColourTable();
+  return table.at<cv::Vec3b>(std::clamp(step, 0, 255));
+}
+
+}  // namespace
+
+void ColouriseDisparity(const cv::Mat& disparity16, const TDisparitySettings& settings, cv::Mat& bgr) {
+  bgr.create(disparity16.size(), CV_8UC3);
+  const double first = settings.MinDisparity * kDisparityFraction;
+  const double scale = 255.0 / (settings.NumDisparities * kDisparityFraction);
+  for (int y = 0; y < disparity16.rows; ++y) {
+    const int16_t* values = disparity16.ptr<int16_t>(y);
+    auto* out = bgr.ptr<cv::Vec3b>(y);
+    for (int x = 0; x < disparity16.cols; ++x) {
+      out[x] = IsMatched(values[x], settings.MinDisparity)
+                   ? ColourOf(static_cast<int>((values[x] - first) * scale))
+                   : cv::Vec3b(0, 0, 0);
+    }
+  }
+}
+
+void DrawLegend(cv::Mat& bgr, const TDisparitySettings& settings, const TStereoCalibration* calibration) {
+  const int height = std::clamp(bgr.rows / 12, 12, 40);
+  if (bgr.rows < 2 * height || bgr.cols < 64) return;
+  cv::Mat strip = bgr.rowRange(bgr.rows - height, bgr.rows);
+  strip.setTo(cv::Scalar::all(0));
+  const int bar = height / 3;
+  for (int x = 0; x < strip.cols; ++x) {
+    strip.col(x).rowRange(0, bar).setTo(ColourOf(x * 255 / std::max(strip.cols - 1, 1)));
+  }
+  const double font = height / 40.0;
+  const cv::Scalar white(255, 255, 255);
+  const int baseline = height - 3;
+  if (calibration == nullptr) {
+    cv::putText(strip,
+                FormatLine("disparity %d..%d px, no calibration: pair taken as rectified",
+                           settings.MinDisparity, settings.MinDisparity + settings.NumDisparities),
+                {2, baseline}, cv::FONT_HERSHEY_PLAIN, font, white, 1, cv::LINE_AA);
+    return;
+  }
+  constexpr int kMarks = 5;
+  for (int mark = 1; mark < kMarks; ++mark) {
+    const double disparity = settings.MinDisparity + settings.NumDisparities * mark / double(kMarks);
+    const int x = strip.cols * mark / kMarks;
+    const cv::Vec3d point = PointAt(*calibration, {bgr.cols / 2.0, bgr.rows / 2.0}, disparity);
+    const std::string text = disparity > 0 ? FormatLine("%.0f", point[2]) : std::string("inf");
+    cv::line(strip, {x, 0}, {x, bar + 2}, white);
+    cv::putText(strip, text, {x - 12, baseline}, cv::FONT_HERSHEY_PLAIN, font, white, 1, cv::LINE_AA);
+  }
+  cv::putText(strip, LengthUnit(*calibration), {2, baseline}, cv::FONT_HERSHEY_PLAIN, font, white, 1,
+              cv::LINE_AA);
+}

@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+#include <opencv2/core/core_c.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "Video/vidclass/ipl.h"
+#include "filters/disparity_filter.h"
+#include "filters/stereo_calibration.h"
+#include "filters/undistort_cache.h"
+#include "tests/filters/filter_fakes.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ImageDeleter {
+  void operator()(IplImage* image) const { ReleaseImage(&image); }
+};
+using Image = std::unique_ptr<IplImage, ImageDeleter>;
+
+// Smooth texture: what a matcher finds sub-pixel disparities in.
+cv::Mat Texture(cv::Size size, int seed) {
+  cv::Mat noise(size, CV_8U);
+  cv::RNG(seed).fill(noise, cv::RNG::UNIFORM, 0, 256);
+  cv::GaussianBlur(noise, noise, {0, 0}, 1.5);
+  cv::normalize(noise, noise, 0, 255, cv::NORM_MINMAX);
+  return noise;
+}
+
+Image ImageOf(const cv::Mat& content) {
+  Image image(CreateImage(CvSize{content.cols, content.rows}, content.channels(), IPL_DEPTH_8U, true));
+  cv::Mat view = cv::cvarrToMat(image.get());
+  content.copyTo(view);
+  return image;
+}
+
+// A folder of its own, removed with everything in it.
+struct TempFolder {
+  TempFolder() {
+    std::string name = (std::filesystem::temp_directory_path() / "depthXXXXXX").string();
+    path = mkdtemp(name.data());
+  }
+  ~TempFolder() { std::filesystem::remove_all(path); }
+  std::string filePath(const std::string& name) const { return (path / name).string(); }
+  std::filesystem::path path;
+};
+
+class DisparityFilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MainWindow = &main_window_; }
+  void TearDown() override { MainWindow = nullptr; }
+  // Runs the pair until a map of it is shown.
+  ImagePair Match(const Image& left, const Image& right) {
+    ImagePair pair;
+    pair.Left() = left.get();
+    pair.Right() = right.get();
+    filter_->ProcessPair(pair);
+    EXPECT_TRUE(filter_->WaitForMatcher(20s));
+    return filter_->ProcessPair(pair);
+  }
+  FakeMainWindow main_window_;
+  std::unique_ptr<TDisparityFilter> filter_ = TVidFilter::Create<TDisparityFilter>();
+};
+
+// The right camera sees a scene point `shift` pixels further left.
+TEST_F(DisparityFilterTest, AShiftedTextureGivesItsShiftAndTheSavedMapKeepsIt) {
+  constexpr int kShift = 21;
+  const cv::Mat scene = Texture({360, 240}, 3);
+  const Image left = ImageOf(scene.colRange(0, 320)), right = ImageOf(scene.colRange(kShift, 320 + kShift));
+  const ImagePair shown = Match(left, right);
+  const auto map = filter_->ShownMap();
+  ASSERT_NE(map, nullptr);
+  ASSERT_TRUE(map->Error.empty()) << map->Error;
+  EXPECT_GT(map->ValidShare, 0.9);
+  const cv::Range columns = MatchableColumns(filter_->Settings, 320);
+  const cv::Mat inside = map->Snapshot.Disparity16.colRange(columns).rowRange(10, 230);
+  cv::Mat off;
+  cv::absdiff(inside, cv::Scalar(kShift * kDisparityFraction), off);
+  EXPECT_GT(cv::countNonZero(off <= 4) / static_cast<double>(inside.total()), 0.9);
+  // Left pane: the (rectified) left image; right pane: the map in colour.
+  EXPECT_EQ(cv::norm(cv::cvarrToMat(shown.Left()), cv::cvarrToMat(left.get()), cv::NORM_INF), 0);
+  ASSERT_EQ(shown.Right()->nChannels, 3);
+  EXPECT_EQ(cv::cvarrToMat(shown.Right()).at<cv::Vec3b>(120, 2), cv::Vec3b(0, 0, 0));
+
+  TempFolder folder;
+  const std::string stem = folder.filePath("scene");
+  ASSERT_TRUE(filter_->SaveDepth(stem));
+  const cv::Mat saved = cv::imread(stem + "_disparity.png", cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(saved.type(), CV_16U);
+  const cv::Mat& disparity = map->Snapshot.Disparity16;
+  for (int y = 0; y < saved.rows; y += 7) {
+    for (int x = 0; x < saved.cols; x += 5) {
+      const int16_t value = disparity.at<int16_t>(y, x);
+      const double expected = IsMatched(value, 0) ? value / 16.0 : 0.0;
+      ASSERT_NEAR(saved.at<uint16_t>(y, x) / 256.0, expected, 1.0 / 256) << x << "," << y;
+    }
+  }
+  // Without a calibration there is no depth to write.
+  EXPECT_FALSE(std::filesystem::exists(stem + "_depth.png"));
+  EXPECT_FALSE(std::filesystem::exists(stem + ".ply"));
+  EXPECT_TRUE(std::filesystem::exists(stem + "_left.png"));
+}
+
+TEST_F(DisparityFilterTest, AnUnwritableFolderLeavesOneLineAndNoFile) {
+  const cv::Mat scene = Texture({200, 120}, 4);
+  const Image image = ImageOf(scene);
+  EXPECT_FALSE(filter_->SaveDepth("/tmp/x"));
+  Match(image, image);
+  TempFolder folder;
+  // A file where the folder should be: not even root writes into it.
+  std::ofstream(folder.filePath("taken")) << "x";
+  const size_t lines = main_window_.log.size();
+  EXPECT_FALSE(filter_->SaveDepth(folder.filePath("taken/depth")));
+  EXPECT_EQ(main_window_.log.size(), lines + 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 1);
+}
+
+struct BadPair {
+  const char* name;
+  cv::Size left, right;
+  int right_channels;
+  const char* line;
+};
+
+class DisparityBadPairTest : public DisparityFilterTest, public ::testing::WithParamInterface<BadPair> {};
+
+TEST_P(DisparityBadPairTest, IsRefusedWithOneLineAndPassedOnUnchanged) {
+  const BadPair& bad = GetParam();
+  const Image left = ImageOf(Texture(bad.left, 5));
+  cv::Mat right_content = Texture(bad.right, 6);
+  if (bad.right_channels == 3) cv::cvtColor(right_content, right_content, cv::COLOR_GRAY2BGR);
+  const Image right = ImageOf(right_content);
+  ImagePair pair;
+  pair.Left() = left.get();
+  pair.Right() = right.get();
+  for (int frame = 0; frame < 3; ++frame) EXPECT_EQ(filter_->ProcessPair(pair), pair);
+  ASSERT_EQ(main_window_.log.size(), 1u);
+  EXPECT_NE(main_window_.log[0].find(bad.line), std::string::npos) << main_window_.log[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, DisparityBadPairTest,
+                         ::testing::Values(BadPair{"Sizes", {64, 48}, {80, 48}, 1, "differ (64 x 48"},
+                                           BadPair{"Colour", {64, 48}, {64, 48}, 3, "with 3"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct SettingsCase {
+  const char* name;
+  TDisparitySettings settings;
+  const char* problem;  // empty: accepted
+};
+
+TDisparitySettings With(int TDisparitySettings::*field, int value,
+                        TMatcherKind kind = TMatcherKind::SemiGlobal) {
+  TDisparitySettings settings;
+  settings.Matcher = kind;
+  settings.*field = value;
+  return settings;
+}
+
+class DisparitySettingsTest : public DisparityFilterTest,
+                              public ::testing::WithParamInterface<SettingsCase> {};
+
+TEST_P(DisparitySettingsTest, AreTakenOrRefusedWithTheirReason) {
+  const SettingsCase& c = GetParam();
+  const TDisparitySettings before = filter_->Settings;
+  const bool taken = filter_->SetSettings(c.settings);
+  EXPECT_EQ(taken, std::string(c.problem).empty());
+  EXPECT_TRUE(filter_->Settings == (taken ? c.settings : before));
+  if (!taken) {
+    ASSERT_FALSE(main_window_.log.empty());
+    EXPECT_NE(main_window_.log.back().find(c.problem), std::string::npos) << main_window_.log.back();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DisparitySettingsTest,
+    ::testing::Values(
+        SettingsCase{"Default", TDisparitySettings{}, ""},
+        SettingsCase{"Most", With(&TDisparitySettings::NumDisparities, 256), ""},
+        SettingsCase{"NotSixteens", With(&TDisparitySettings::NumDisparities, 40), "multiple of 16"},
+        SettingsCase{"TooMany", With(&TDisparitySettings::NumDisparities, 272), "multiple of 16"},
+        SettingsCase{"EvenBlock", With(&TDisparitySettings::BlockSize, 6), "odd"},
+        SettingsCase{"SmallBlockMatching",
+                     With(&TDisparitySettings::BlockSize, 3, TMatcherKind::BlockMatching), "from 5"},
+        SettingsCase{"SmallSemiGlobal", With(&TDisparitySettings::BlockSize, 3), ""},
+        SettingsCase{"PenaltiesCrossed", With(&TDisparitySettings::PenaltyLarge, 100), "large one"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CalibrationFile, WithoutASquareSizeLoadsWithItsLengthsInSquares) {
+  TStereoCalibration calibration;
+  calibration.ImageSize = {640, 480};
+  calibration.BoardSize = {8, 6};
+  calibration.K1 = calibration.K2 = cv::Matx33d(500, 0, 320, 0, 500, 240, 0, 0, 1);
+  calibration.T = cv::Vec3d(-4.8, 0.1, 0.05);
+  calibration.SquareSize_mm = 25;
+  TempFolder folder;
+  const std::string with = folder.filePath("with.yml"), without = folder.filePath("old.yml");
+  std::string why;
+  ASSERT_TRUE(WriteCalibrationFile(with, calibration, why)) << why;
+  std::ifstream in(with);
+  std::ofstream out(without);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("square_size_mm", 0) != 0) out << line << "\n";
+  }
+  out.close();
+  for (const auto& [path, size, unit] : {std::tuple{with, 25.0, "mm"}, std::tuple{without, 0.0, "squares"}}) {
+    const auto read = ReadCalibrationFile(path, why);
+    ASSERT_TRUE(read.has_value()) << why;
+    EXPECT_EQ(read->SquareSize_mm, size);
+    EXPECT_EQ(read->T, calibration.T);
+    EXPECT_STREQ(LengthUnit(*read), unit);
+  }
+}
+
+// Frames with fewer rows than worker threads leave bands without rows.
+class ShortFrameTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ShortFrameTest, UndistortsAsTheLibraryDoes) {
+  const int threads = cv::getNumThreads();
+  cv::setNumThreads(8);
+  const cv::Mat frame = Texture({64, GetParam()}, 7);
+  const cv::Matx33f camera(60, 0, 32, 0, 60, GetParam() / 2.0f, 0, 0, 1);
+  const cv::Vec4f distortion(-0.2f, 0.05f, 0, 0);
+  TUndistortCache cache;
+  cv::Mat out, expected;
+  cache.Apply(frame, out, camera, distortion);
+  cv::undistort(frame, expected, camera, distortion);
+  cv::setNumThreads(threads);
+  EXPECT_EQ(cv::norm(out, expected, cv::NORM_INF), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ShortFrameTest, ::testing::Values(1, 3, 7));
+
+}  // namespace
