@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cstdlib>
+#include <string>
 
 #include "app/Unit1.h"
 #include "app/Unit2.h"
@@ -21,13 +22,24 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Scene seconds per real second: the board moves slowly enough to be held
-// still for a few frames now and then, as an operator holds it.
-constexpr const char* kSceneSpeed = "0.5";
+// The board goes along its path as an operator moves it, held at a pose
+// every so many seconds of scene time for about a second.
+constexpr double kHoldEvery_s = 0.8;
 
 void PrepareAutocalib() {
   setenv("STEREO_SIM_IMAGING", "harsh", 1);
-  setenv("STEREO_SIM_SCENE_SPEED", kSceneSpeed, 0);
+  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
+}
+
+// Scene time at which the 20th view was taken; negative when not.
+double HoldPosesUntilTwentyViews(rig_operator::SimulatedRig& rig, TDistortFilter& filter) {
+  const auto& views = filter.Calibration.Cameras[0].ViewCount;
+  for (double scene_s = 0; scene_s < 120; scene_s += kHoldEvery_s) {
+    rig.SetSceneTime(scene_s);
+    demo::ProcessEventsUntil([&views] { return views >= TCalibrationFilter::MaxViews; }, 1500ms);
+    if (views >= TCalibrationFilter::MaxViews) return scene_s;
+  }
+  return -1;
 }
 
 void Click(TFoDistortSetup& dialog, const char* name) { dialog.findChild<QPushButton*>(name)->click(); }
@@ -51,13 +63,10 @@ int RunAutocalib(const std::string& out_dir, const std::vector<std::string>&) {
   dialog->findChild<QCheckBox*>("ChAutoPush")->setChecked(true);
   demo::Say("Harsh imaging, both cameras in trigger mode, \"Auto push\" on");
 
-  const auto start = std::chrono::steady_clock::now();
-  const bool collected = demo::ProcessEventsUntil(
-      [filter] { return filter->Calibration.Cameras[0].ViewCount >= TCalibrationFilter::MaxViews; }, 300s);
-  const double real_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const std::string summary = FormatLine("Auto push: %d views in %.1f s of scene time (%.1f s real)",
-                                         filter->Calibration.Cameras[0].ViewCount,
-                                         real_s * std::atof(std::getenv("STEREO_SIM_SCENE_SPEED")), real_s);
+  const double scene_s = HoldPosesUntilTwentyViews(rig, *filter);
+  const bool collected = scene_s >= 0;
+  const std::string summary = FormatLine("Auto push: %d views in %.1f s of scene time",
+                                         filter->Calibration.Cameras[0].ViewCount, scene_s);
   demo::Say(QString::fromStdString(summary));
   demo::SaveWidget(dialog, out_dir + "/coverage.png");
   demo::SaveWidget(Form2, out_dir + "/mode4.png");
