@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -12,6 +13,7 @@
 #include <QStatusBar>
 
 #include "app/application.h"
+#include "app/coverage_bars.h"
 #include "app/decimal_spin_edit.h"
 #include "app/ui_setdistort.h"
 #include "filters/vidfilters_distort.h"
@@ -61,6 +63,10 @@ TFoDistortSetup::TFoDistortSetup(QWidget* parent, TDistortFilter* filter)
   connect(ui_->BuStereoCalib, &QPushButton::clicked, this, Guarded([this] { BuStereoCalibClick(); }));
   connect(ui_->BuSave, &QPushButton::clicked, this, Guarded([this] { BuSaveClick(); }));
   connect(ui_->BuLoad, &QPushButton::clicked, this, Guarded([this] { BuLoadClick(); }));
+  connect(ui_->ChAutoPush, &QCheckBox::toggled, this, Guarded([this] { ChAutoPushClick(); }));
+  connect(ui_->BuDropWorst, &QPushButton::clicked, this, Guarded([this] { BuDropWorstClick(); }));
+  connect(ui_->BuSaveViews, &QPushButton::clicked, this, Guarded([this] { BuSaveViewsClick(); }));
+  connect(ui_->BuLoadViews, &QPushButton::clicked, this, Guarded([this] { BuLoadViewsClick(); }));
 }
 
 TFoDistortSetup::~TFoDistortSetup() {
@@ -92,6 +98,11 @@ void TFoDistortSetup::WriteSquareSize(double mm) {
 
 void TFoDistortSetup::ShowStatus(const std::string& text) {
   StatusBar1->showMessage(QString::fromStdString(text));
+}
+
+void TFoDistortSetup::ShowCoverage(const TViewCoverage& coverage) {
+  ui_->CoverageBars->ShowCoverage(coverage);
+  ui_->LaEnough->setText(coverage.Enough() ? QStringLiteral("Enough views to calibrate") : QString());
 }
 
 void TFoDistortSetup::ShowModeless() {
@@ -168,4 +179,24 @@ void TFoDistortSetup::BuLoadClick() {
   const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load calibration"), QString(),
                                                     QStringLiteral("Calibration (*.yml *.yaml *.xml)"));
   if (!path.isEmpty()) Filter->LoadCalibration(path.toStdString());
+}
+
+void TFoDistortSetup::ChAutoPushClick() {
+  if (Filter != nullptr) Filter->SetAutoPush(ui_->ChAutoPush->isChecked());
+}
+
+void TFoDistortSetup::BuDropWorstClick() {
+  if (Filter != nullptr) Filter->DropWorstView();
+}
+
+void TFoDistortSetup::BuSaveViewsClick() {
+  if (Filter == nullptr) return;
+  const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Save views"));
+  if (!folder.isEmpty()) Filter->SaveViews(folder.toStdString());
+}
+
+void TFoDistortSetup::BuLoadViewsClick() {
+  if (Filter == nullptr) return;
+  const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Load views"));
+  if (!folder.isEmpty()) Filter->LoadViews(folder.toStdString());
 }

@@ -39,6 +39,7 @@ class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMem
   void WriteSubPixel(bool on) override;
   void WriteSquareSize(double mm) override;
   void ShowStatus(const std::string& text) override;
+  void ShowCoverage(const TViewCoverage& coverage) override;
   TLogMemo& Memo() override { return *this; }
   void ShowModeless() override;
   void AppendLine(const std::string& line) override;
@@ -64,6 +65,10 @@ class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMem
   void BuStereoCalibClick();
   void BuSaveClick();
   void BuLoadClick();
+  void ChAutoPushClick();
+  void BuDropWorstClick();
+  void BuSaveViewsClick();
+  void BuLoadViewsClick();
 
  private:
   // Runs a long calibration step with the dialog showing that it works.

@@ -6,10 +6,13 @@
 #include <benchmark/benchmark.h>
 #include <opencv2/core/core_c.h>
 
+#include <array>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "Video/vidclass/ipl.h"
+#include "drivers/board_scene.h"
+#include "drivers/frame_renderer.h"
 #include "filters/stereo_calibration.h"
 #include "filters/ucalibfilter.h"
 #include "filters/undistort_cache.h"
@@ -102,7 +105,6 @@ void SearchPair(benchmark::State& state, const cv::Mat& frame) {
                          CreateImage(CvSize{640, 480}, 3, IPL_DEPTH_8U, true)};
   TCalibrationFilter calibration;
   calibration.SetCameraCount(2);
-  for (int i = 0; i < 2; ++i) calibration.SetImage(i, images[i]);
   int found = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -111,8 +113,8 @@ void SearchPair(benchmark::State& state, const cv::Mat& frame) {
       frame.copyTo(view);
     }
     state.ResumeTiming();
-    calibration.FindCorners();
-    found += calibration.Cameras[0].CornerCount == 48 && calibration.Cameras[1].CornerCount == 48;
+    calibration.FindCorners({images[0], images[1]});
+    found += calibration.Cameras[0].Found && calibration.Cameras[1].Found;
   }
   state.counters["pairs_found"] = benchmark::Counter(found, benchmark::Counter::kAvgIterations);
   for (IplImage*& image : images) ReleaseImage(&image);
@@ -149,16 +151,16 @@ void CollectViews(TCalibrationFilter& calibration) {
       cv::projectPoints(board, turn, at + cv::Vec3d(side * -4.8, 0, 0), camera, cv::Vec4d(kDistortion),
                         corners);
       calibration.Cameras[side].CornerCount = 48;
+      calibration.Cameras[side].Found = true;
+      calibration.Cameras[side].FoundFrame = cv::Mat::zeros(480, 640, CV_8UC1);
     }
     calibration.PushView();
   }
 }
 
 void CalibrateTwentyViews(benchmark::State& state) {
-  IplImage* frame = CreateImage(CvSize{640, 480}, 1, IPL_DEPTH_8U, true);
   TCalibrationFilter calibration;
   calibration.SetCameraCount(2);
-  for (int i = 0; i < 2; ++i) calibration.SetImage(i, frame);
   CollectViews(calibration);
   const bool stereo = state.range(0) != 0;
   for (auto _ : state) {
@@ -168,7 +170,43 @@ void CalibrateTwentyViews(benchmark::State& state) {
       benchmark::DoNotOptimize(CalibrateStereo(calibration, why));
     }
   }
-  ReleaseImage(&frame);
+}
+
+// Pairs of the harsh rig (uneven light, blur, a grey-on-grey board) at
+// poses where the whole board is in view of both cameras; the share found.
+void BoardSearchHarsh(benchmark::State& state) {
+  sim::SimConfig config = sim::ReadConfig([](const char*) -> const char* { return nullptr; });
+  config.imaging = sim::HarshImaging();
+  std::vector<std::array<cv::Mat, 2>> pairs;
+  sim::FrameRenderer renderers[2] = {{config, 1}, {config, 2}};
+  for (double t = 0; pairs.size() < 40; t += 0.77) {
+    std::array<cv::Mat, 2> pair;
+    bool whole = true;
+    for (int side = 0; side < 2; ++side) {
+      sim::FrameRequest request;
+      request.camera = sim::ModelForImage(config.cameras[side], 640, 480);
+      whole = whole && sim::BoardWhollyInView(sim::BoardPoseAt(t), request.camera, config.square_mm);
+      pair[side].create(480, 640, CV_8UC3);
+      request.pixels = pair[side].data;
+      request.pitch = static_cast<int32_t>(pair[side].step);
+      request.width = 640;
+      request.height = 480;
+      request.scene_time_s = t;
+      renderers[side].Render(request);
+    }
+    if (whole) pairs.push_back(pair);
+  }
+  TCalibrationFilter calibration;
+  calibration.SetCameraCount(2);
+  int found = 0, searched = 0;
+  for (auto _ : state) {
+    std::vector<cv::Mat> frames{pairs[searched % pairs.size()][0].clone(),
+                                pairs[searched % pairs.size()][1].clone()};
+    calibration.FindCorners(frames);
+    found += calibration.Cameras[0].Found && calibration.Cameras[1].Found;
+    ++searched;
+  }
+  state.counters["share_found"] = static_cast<double>(found) / std::max(searched, 1);
 }
 
 }  // namespace
@@ -195,6 +233,7 @@ BENCHMARK(RectifyRight)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BoardSearchAbsent)->Name("BoardSearch/Absent")->Unit(benchmark::kMillisecond);
 BENCHMARK(BoardSearchPresent)->Name("BoardSearch/Present")->Unit(benchmark::kMillisecond);
+BENCHMARK(BoardSearchHarsh)->Name("BoardSearch/Harsh")->Unit(benchmark::kMillisecond);
 BENCHMARK(BoardSearchAbsentFullSearch)
     ->Name("BoardSearch/AbsentWithoutQuickCheck")
     ->Unit(benchmark::kMillisecond);

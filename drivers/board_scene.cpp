@@ -41,4 +41,33 @@ cv::Matx33d RayToBoardHomography(const BoardPose& pose, const StereoSimCameraMod
   return board_to_ray.inv();
 }
 
+cv::Point2d BoardPointInImage(const BoardPose& pose, const StereoSimCameraModel& camera, double square_mm,
+                              cv::Point2d board_point, double* depth_mm) {
+  const cv::Matx33d board_to_camera = RayToBoardHomography(pose, camera, square_mm).inv();
+  const cv::Vec3d point = board_to_camera * cv::Vec3d(board_point.x, board_point.y, 1.0);
+  if (depth_mm != nullptr) *depth_mm = point[2];
+  const cv::Point2d seen =
+      Distort({point[0] / point[2], point[1] / point[2]}, {camera.k1, camera.k2, camera.p1, camera.p2});
+  return {seen.x * camera.fx + camera.cx, seen.y * camera.fy + camera.cy};
+}
+
+bool BoardWhollyInView(const BoardPose& pose, const StereoSimCameraModel& camera, double square_mm) {
+  // Along the pattern's outer edge, half a square outside it: the white
+  // around the outer squares that a search needs.
+  constexpr int kSteps = 8;
+  const double lo_u = -1.5, hi_u = kSquaresX - 0.5, lo_v = -1.5, hi_v = kSquaresY - 0.5;
+  for (int i = 0; i <= kSteps; ++i) {
+    const double f = static_cast<double>(i) / kSteps;
+    for (const cv::Point2d board :
+         {cv::Point2d(lo_u + f * (hi_u - lo_u), lo_v), cv::Point2d(lo_u + f * (hi_u - lo_u), hi_v),
+          cv::Point2d(lo_u, lo_v + f * (hi_v - lo_v)), cv::Point2d(hi_u, lo_v + f * (hi_v - lo_v))}) {
+      double depth = 0;
+      const cv::Point2d seen = BoardPointInImage(pose, camera, square_mm, board, &depth);
+      if (depth <= 0 || seen.x < 0 || seen.y < 0 || seen.x > camera.width - 1 || seen.y > camera.height - 1)
+        return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace sim

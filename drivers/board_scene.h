@@ -31,4 +31,13 @@ cv::Vec3d BoardOrigin(const BoardPose& pose, double square_mm);
 // board coordinates in squares.
 cv::Matx33d RayToBoardHomography(const BoardPose& pose, const StereoSimCameraModel& camera, double square_mm);
 
+// Where a board point (in squares) appears in the camera's image, through
+// its lens, and its depth in mm.
+cv::Point2d BoardPointInImage(const BoardPose& pose, const StereoSimCameraModel& camera, double square_mm,
+                              cv::Point2d board_point, double* depth_mm = nullptr);
+
+// The pattern and a pixel around it inside the camera's image: a search can
+// find the whole board.
+bool BoardWhollyInView(const BoardPose& pose, const StereoSimCameraModel& camera, double square_mm);
+
 }  // namespace sim

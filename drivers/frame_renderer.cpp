@@ -128,7 +128,8 @@ void BuildRayTable(const StereoSimCameraModel& camera, RayTable& table) {
 FrameRenderer::FrameRenderer(const SimConfig& config, uint32_t camera_id)
     : square_mm_(config.square_mm),
       source_(config.source),
-      random_state_(0x9E3779B97F4A7C15ull * (camera_id + 1)) {
+      random_state_(0x9E3779B97F4A7C15ull * (camera_id + 1)),
+      imaging_(config.imaging, config.square_mm, config.scene_speed) {
   if (source_ == ImageSource::kReplay) {
     replay_ = std::make_unique<ReplaySource>(config.replay_dir, camera_id, config.replay_fps);
     if (replay_->FrameCount() == 0) source_ = ImageSource::kMovingBoard;
@@ -262,6 +263,7 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
     const size_t first = static_cast<size_t>(row) * cam.width + span.x0;
     BoardRow(rays_.x.data() + first, rays_.y.data() + first, count, params, backdrop_row_.data(),
              backdrop_inverse_depth_.data(), reflectance_.data());
+    imaging_.FadePrint(reflectance_.data(), count, kBackground);
     std::memcpy(out, background, static_cast<size_t>(span.x0) * channels);
     const ptrdiff_t board_start = static_cast<ptrdiff_t>(span.x0) * channels;
     const ptrdiff_t board_end = static_cast<ptrdiff_t>(span.x1) * channels;
@@ -269,6 +271,8 @@ void FrameRenderer::RenderBoard(const FrameRequest& request) {
                  out + board_start);
     std::memcpy(out + board_end, background + board_end, static_cast<size_t>(cam.width - span.x1) * channels);
   }
+  imaging_.Finish(request, source_ == ImageSource::kStillBoard ? 0.0 : request.scene_time_s,
+                  source_ == ImageSource::kMovingBoard);
 }
 
 SensorResponse ResponseFor(const FrameRequest& request) {

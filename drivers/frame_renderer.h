@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "drivers/imaging_effects.h"
 #include "drivers/depth_scene.h"
 #include "drivers/sim_config.h"
 #include "drivers/sim_driver_api.h"
@@ -88,6 +89,7 @@ class FrameRenderer {
   std::vector<uint8_t> background_;
   SensorResponse background_response_;
   uint64_t random_state_;
+  ImagingEffects imaging_;
 };
 
 }  // namespace sim

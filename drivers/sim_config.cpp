@@ -168,6 +168,7 @@ SimConfig ReadConfig(const EnvLookup& env) {
   } else {
     Warn("STEREO_SIM_UNPLUG", unplug.c_str());
   }
+  config.imaging = ReadImagingSettings(env);
   // Camera 1 always exists in the rig description, even with no camera listed.
   const int described = std::max(config.camera_count, 1);
   for (int id = 1; id <= described; ++id) {

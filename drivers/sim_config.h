@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "drivers/fault_plan.h"
+#include "drivers/imaging_effects.h"
 #include "drivers/lens.h"
 #include "drivers/sim_driver_api.h"
 
@@ -49,6 +50,7 @@ struct SimConfig {
   std::string fault_text;
   std::vector<FaultRule> faults;
   std::vector<UnplugRule> unplug;
+  ImagingSettings imaging;
 };
 
 using EnvLookup = std::function<const char*(const char*)>;

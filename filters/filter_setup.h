@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "filters/view_coverage.h"
+
 // What a filter reaches of its own set-up dialog. The dialogs implement it in
 // the application layer; filters without a dialog hold none.
 class TFilterSetup {
@@ -62,6 +64,8 @@ class TDistortSetupLink : public TFilterSetup {
   virtual void WriteSubPixel(bool on) = 0;
   virtual void WriteSquareSize(double mm) = 0;
   virtual void ShowStatus(const std::string& text) = 0;
+  // The coverage of the collected views, while the search runs.
+  virtual void ShowCoverage(const TViewCoverage&) {}
   virtual TLogMemo& Memo() = 0;
   virtual void ShowModeless() = 0;
 };

@@ -87,10 +87,11 @@ std::optional<TStereoCalibration> CalibrateStereo(TCalibrationFilter& calibratio
   const std::vector<cv::Mat> objects = calibration.ObjectViews(0);
   const std::vector<cv::Mat> left_points = calibration.ImageViews(0),
                              right_points = calibration.ImageViews(1);
+  cv::Mat view_errors;
   try {
     result.RmsPair = cv::stereoCalibrate(
         objects, left_points, right_points, result.K1, d1, result.K2, d2, result.ImageSize, result.R,
-        result.T, result.E, result.F, cv::CALIB_USE_INTRINSIC_GUESS | cv::CALIB_FIX_K3,
+        result.T, result.E, result.F, view_errors, cv::CALIB_USE_INTRINSIC_GUESS | cv::CALIB_FIX_K3,
         cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-7));
     result.D1 = cv::Vec4d(d1.ptr<double>());
     result.D2 = cv::Vec4d(d2.ptr<double>());
@@ -99,6 +100,10 @@ std::optional<TStereoCalibration> CalibrateStereo(TCalibrationFilter& calibratio
   } catch (const cv::Exception& error) {
     why = "Stereo Calibrate failed: " + error.err;
     return std::nullopt;
+  }
+  view_errors.convertTo(view_errors, CV_64F);
+  for (int v = 0; v < view_errors.rows; ++v) {
+    result.ViewErrors.emplace_back(view_errors.at<double>(v, 0), view_errors.at<double>(v, 1));
   }
   result.RmsLeft = left.Rms;
   result.RmsRight = right.Rms;
@@ -197,7 +202,8 @@ std::optional<TStereoCalibration> ReadCalibrationFile(const std::string& path, s
     c.T = cv::Vec3d(translation.val);
     c.ImageSize = cv::Size(static_cast<int>(file["image_width"]), static_cast<int>(file["image_height"]));
     c.BoardSize = cv::Size(static_cast<int>(file["board_width"]), static_cast<int>(file["board_height"]));
-    if (c.BoardSize.width < 2 || c.BoardSize.height < 2 || c.ImageSize.width <= 0 ||
+    if (c.BoardSize.width < TCalibrationFilter::MinCorners ||
+        c.BoardSize.height < TCalibrationFilter::MinCorners || c.ImageSize.width <= 0 ||
         c.ImageSize.height <= 0) {
       return std::nullopt;
     }

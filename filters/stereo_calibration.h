@@ -32,6 +32,8 @@ struct TStereoCalibration {
   // undistorted image (the inverse map that "Calibrate and Rectify" uses).
   cv::Matx33d Warp = cv::Matx33d::eye();
   double RmsLeft = 0, RmsRight = 0, RmsPair = 0;
+  // RMS of each view in the left and the right image.
+  std::vector<cv::Vec2d> ViewErrors;
   // Mean distance of the collected corners from their epipolar lines, and
   // of matching corners' rows after the warp and after a rectification of
   // both images, all in pixels.

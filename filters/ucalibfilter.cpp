@@ -2,12 +2,21 @@
 
 #include <opencv2/core/core_c.h>
 
+#include <algorithm>
+#include <cmath>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "filters/board_outline.h"
 
 namespace {
+
+// Auto push: searches in a row that the board must hold still (corners
+// moving less than half a pixel), and searches without a whole board before
+// the operator is told to check the board size.
+constexpr int kStillSearches = 2;
+constexpr double kStillPixels = 0.5;
+constexpr int kSearchesBeforeHint = 100;
 
 // Views of a store as the calibration functions take them, without copying.
 template <class Point>
@@ -21,7 +30,17 @@ std::vector<cv::Mat> ViewsOf(std::vector<Point>& store, int views, int per_view)
   return result;
 }
 
+double LargestMove(const std::vector<cv::Point2f>& from, const std::vector<cv::Point2f>& to) {
+  double largest = 0;
+  for (size_t i = 0; i < from.size(); ++i) largest = std::max<double>(largest, cv::norm(to[i] - from[i]));
+  return largest;
+}
+
 }  // namespace
+
+int ReportedCornerCount(bool found, size_t listed, int per_view) {
+  return found ? per_view : std::min(static_cast<int>(listed), per_view - 1);
+}
 
 void TCalibrationFilter::Log(const std::string& line) {
   if (LogMemo != nullptr) LogMemo->AppendLine(line);
@@ -37,17 +56,30 @@ void TCalibrationFilter::SizeStores() {
   for (Camera& camera : Cameras) {
     camera.ImagePoints.assign(capacity, {});
     camera.ObjectPoints.assign(capacity, {});
+    camera.ViewFrames.clear();
     camera.ViewCount = 0;
+    camera.ViewSize = {};
     camera.CornerCount = 0;
+    camera.Found = false;
   }
+  Shapes.clear();
+  PairErrors.clear();
+  previous_corners_.clear();
+  still_searches_ = 0;
 }
 
-void TCalibrationFilter::SetBoardSize(int width, int height) {
-  if (width == BoardWidth && height == BoardHeight) return;
+bool TCalibrationFilter::SetBoardSize(int width, int height) {
+  if (width == BoardWidth && height == BoardHeight) return true;
+  // The search cannot take a board of fewer corners.
+  if (width < MinCorners || height < MinCorners) {
+    Log(FormatLine("Board %d x %d refused: at least %d x %d corners", width, height, MinCorners, MinCorners));
+    return false;
+  }
   BoardWidth = width;
   BoardHeight = height;
   SizeStores();
   Log(FormatLine("Board %d x %d: views cleared", width, height));
+  return true;
 }
 
 void TCalibrationFilter::Refine(const cv::Mat& image, std::vector<cv::Point2f>& corners) {
@@ -60,48 +92,126 @@ void TCalibrationFilter::Refine(const cv::Mat& image, std::vector<cv::Point2f>& 
                    cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, 30, 0.01));
 }
 
-void TCalibrationFilter::SetImage(int index, IplImage* image) {
-  if (index >= 0 && index < CameraCount()) Cameras[index].Image = image;
+void TCalibrationFilter::FindCorners(const std::vector<IplImage*>& frames) {
+  std::vector<cv::Mat> views;
+  for (IplImage* frame : frames) views.push_back(frame != nullptr ? cv::cvarrToMat(frame) : cv::Mat());
+  FindCorners(views);
 }
 
-void TCalibrationFilter::FindCorners() {
-  const cv::Size pattern(BoardWidth, BoardHeight);
-  for (Camera& camera : Cameras) {
-    if (camera.Image == nullptr) continue;
-    cv::Mat image = cv::cvarrToMat(camera.Image);
-    camera.Corners.clear();
-    // The quick check first: a frame without a board costs a few ms
-    // instead of the full search's 170 ms.
-    const bool found = cv::findChessboardCorners(image, pattern, camera.Corners,
-                                                 cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_FAST_CHECK);
-    camera.CornerCount = found ? CornersPerView() : static_cast<int>(camera.Corners.size());
-    if (found && SubPixel) Refine(image, camera.Corners);
-    camera.PartOfLargerBoard = found && BoardExtendsBeyond(image, camera.Corners, pattern);
-    if (camera.CornerCount > 0) cv::drawChessboardCorners(image, pattern, camera.Corners, found);
+void TCalibrationFilter::FindCorners(std::vector<cv::Mat>& frames) {
+  for (size_t index = 0; index < Cameras.size(); ++index) {
+    cv::Mat* frame = index < frames.size() && !frames[index].empty() ? &frames[index] : nullptr;
+    Search(Cameras[index], frame);
   }
+}
+
+void TCalibrationFilter::Search(Camera& camera, cv::Mat* frame) {
+  // A side without a frame has found nothing: its old result must not be
+  // joined to the other side's fresh one.
+  camera.Corners.clear();
+  camera.CornerCount = 0;
+  camera.Found = false;
+  camera.PartOfLargerBoard = false;
+  if (frame == nullptr) return;
+  cv::Mat& image = *frame;
+  const cv::Size pattern(BoardWidth, BoardHeight);
+  // The quick check first: a frame without a board costs a few ms instead
+  // of the full search's 170 ms. Normalising finds boards in uneven light.
+  const bool found = cv::findChessboardCorners(
+      image, pattern, camera.Corners,
+      cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE | cv::CALIB_CB_FAST_CHECK);
+  camera.Found = found;
+  camera.CornerCount = ReportedCornerCount(found, camera.Corners.size(), CornersPerView());
+  if (found) {
+    image.copyTo(camera.FoundFrame);
+    if (SubPixel) Refine(image, camera.Corners);
+    camera.PartOfLargerBoard = BoardExtendsBeyond(image, camera.Corners, pattern);
+  }
+  if (!camera.Corners.empty()) cv::drawChessboardCorners(image, pattern, camera.Corners, found);
+}
+
+bool TCalibrationFilter::WholeBoardInEvery() const {
+  return !Cameras.empty() && std::all_of(Cameras.begin(), Cameras.end(), [this](const Camera& camera) {
+    return camera.Found && camera.CornerCount == CornersPerView();
+  });
 }
 
 void TCalibrationFilter::PushView() {
-  bool complete = !Cameras.empty();
-  bool part = false;
-  for (const Camera& camera : Cameras) {
-    complete = complete && camera.CornerCount == CornersPerView();
-    part = part || camera.PartOfLargerBoard;
-  }
+  bool complete = WholeBoardInEvery();
+  const bool part =
+      std::any_of(Cameras.begin(), Cameras.end(), [](const Camera& c) { return c.PartOfLargerBoard; });
   if (complete && part) {
     Log(FormatLine("Push: the board has more corners than %d x %d; set its size", BoardWidth, BoardHeight));
     complete = false;
+  }
+  for (const Camera& camera : Cameras) {
+    const cv::Size size = camera.FoundFrame.size();
+    if (complete && camera.ViewCount > 0 && size != camera.ViewSize) {
+      Log(FormatLine("Push: frames of %d x %d do not match the views' %d x %d", size.width, size.height,
+                     camera.ViewSize.width, camera.ViewSize.height));
+      complete = false;
+    }
   }
   const bool room = !Cameras.empty() && Cameras[0].ViewCount < MaxViews;
   if (complete && room) {
     for (Camera& camera : Cameras) {
       std::copy(camera.Corners.begin(), camera.Corners.begin() + CornersPerView(),
                 camera.ImagePoints.begin() + static_cast<ptrdiff_t>(camera.ViewCount) * CornersPerView());
+      camera.ViewFrames.push_back(camera.FoundFrame.clone());
+      camera.ViewSize = camera.FoundFrame.size();
       ++camera.ViewCount;
     }
+    Shapes.push_back(ShapeOfView(Cameras[0].Corners.data(), {BoardWidth, BoardHeight}, Cameras[0].ViewSize));
+    PairErrors.clear();
   }
   const auto views = [this](int index) { return index < CameraCount() ? Cameras[index].ViewCount : 0; };
   Log(FormatLine("Images: %d %d", views(0), views(1)));
+}
+
+bool TCalibrationFilter::HeldStill() {
+  bool still = previous_corners_.size() == Cameras.size();
+  for (size_t index = 0; still && index < Cameras.size(); ++index) {
+    still = previous_corners_[index].size() == Cameras[index].Corners.size() &&
+            LargestMove(previous_corners_[index], Cameras[index].Corners) < kStillPixels;
+  }
+  previous_corners_.clear();
+  for (const Camera& camera : Cameras) previous_corners_.push_back(camera.Corners);
+  still_searches_ = still ? still_searches_ + 1 : 0;
+  return still;
+}
+
+void TCalibrationFilter::AutoPushStep() {
+  if (!AutoPush || Cameras.empty() || Cameras[0].ViewCount >= MaxViews) return;
+  if (!WholeBoardInEvery()) {
+    previous_corners_.clear();
+    still_searches_ = 0;
+    pose_judged_ = false;
+    if (++missed_searches_ == kSearchesBeforeHint) {
+      Log(FormatLine("Auto push: no whole board of %d x %d corners in both images; is that the board's size?",
+                     BoardWidth, BoardHeight));
+    }
+    return;
+  }
+  missed_searches_ = 0;
+  if (!HeldStill()) {
+    pose_judged_ = false;
+    return;
+  }
+  if (pose_judged_ || still_searches_ < kStillSearches) return;
+  pose_judged_ = true;
+  if (std::any_of(Cameras.begin(), Cameras.end(), [](const Camera& c) { return c.PartOfLargerBoard; })) {
+    Log(FormatLine("Auto push: the board has more corners than %d x %d; set its size", BoardWidth,
+                   BoardHeight));
+    return;
+  }
+  const TViewShape shape =
+      ShapeOfView(Cameras[0].Corners.data(), {BoardWidth, BoardHeight}, Cameras[0].FoundFrame.size());
+  if (!AddsCoverage(shape, Shapes)) {
+    Log("Auto push: already covered");
+    return;
+  }
+  PushView();
+  if (Cameras[0].ViewCount == MaxViews) Log(FormatLine("Auto push: %d views, stopped", MaxViews));
 }
 
 void TCalibrationFilter::CalibrateCameras() {
@@ -109,7 +219,14 @@ void TCalibrationFilter::CalibrateCameras() {
     Log("Calibrate: no views collected; push views of the board first");
     return;
   }
-  for (int index = 0; index < CameraCount(); ++index) CalibrateCamera(index);
+  Log(CoverageLine(Coverage()));
+  std::vector<std::vector<double>> errors(Cameras.size());
+  bool all = true;
+  for (int index = 0; index < CameraCount(); ++index) all = CalibrateCamera(index, errors[index]) && all;
+  if (!all || CameraCount() != 2) return;
+  std::vector<cv::Vec2d> pairs;
+  for (size_t v = 0; v < errors[0].size(); ++v) pairs.emplace_back(errors[0][v], errors[1][v]);
+  ReportViewErrors(pairs);
 }
 
 std::vector<cv::Mat> TCalibrationFilter::ObjectViews(int index) {
@@ -131,32 +248,76 @@ std::vector<cv::Mat> TCalibrationFilter::ImageViews(int index) {
   return ViewsOf(Cameras[index].ImagePoints, Cameras[index].ViewCount, CornersPerView());
 }
 
-void TCalibrationFilter::CalibrateCamera(int index) {
+bool TCalibrationFilter::CalibrateCamera(int index, std::vector<double>& view_errors) {
   Camera& camera = Cameras[index];
   const char* side = index == 0 ? "Left" : "Right";
-  if (camera.Image == nullptr) {
+  if (camera.ViewSize.empty()) {
     Log(FormatLine("Calibrate: no image of the %s camera", index == 0 ? "left" : "right"));
-    return;
+    return false;
   }
   camera.CameraMatrix = cv::Matx33d::zeros();
   camera.Distortion = cv::Vec4d::all(0);
   cv::Mat distortion = cv::Mat::zeros(1, 4, CV_64F);
+  std::vector<cv::Mat> rotations, translations;
+  cv::Mat errors;
   try {
     // k1, k2, p1, p2: no third radial term.
-    camera.Rms = cv::calibrateCamera(ObjectViews(index), ImageViews(index),
-                                     cv::Size(camera.Image->width, camera.Image->height), camera.CameraMatrix,
-                                     distortion, cv::noArray(), cv::noArray(), cv::CALIB_FIX_K3);
+    camera.Rms = cv::calibrateCamera(ObjectViews(index), ImageViews(index), camera.ViewSize,
+                                     camera.CameraMatrix, distortion, rotations, translations, cv::noArray(),
+                                     cv::noArray(), errors, cv::CALIB_FIX_K3);
   } catch (const cv::Exception& error) {
     Log(FormatLine("Calibrate %s failed: %s", side, error.err.c_str()));
-    return;
+    return false;
   }
+  errors.convertTo(errors, CV_64F);
+  view_errors.assign(errors.begin<double>(), errors.end<double>());
   const cv::Mat coefficients = distortion.reshape(1, 1);
   for (int k = 0; k < 4; ++k) camera.Distortion[k] = coefficients.at<double>(k);
-  camera.ImageSize = cv::Size(camera.Image->width, camera.Image->height);
+  camera.ImageSize = camera.ViewSize;
   const cv::Vec4d& d = camera.Distortion;
   const cv::Matx33d& m = camera.CameraMatrix;
   Log(FormatLine("%s  k1 %1.4f k2 %1.4f p1 %1.4f p2 %1.4f", side, d[0], d[1], d[2], d[3]));
   Log(FormatLine("%s 0 %1.4f 2 %1.4f 4 %1.4f 5 %1.4f", side, m(0, 0), m(0, 2), m(1, 1), m(1, 2)));
+  return true;
+}
+
+void TCalibrationFilter::ReportViewErrors(const std::vector<cv::Vec2d>& errors) {
+  PairErrors.clear();
+  for (const cv::Vec2d& view : errors)
+    PairErrors.push_back(std::sqrt((view[0] * view[0] + view[1] * view[1]) / 2));
+  const auto worst = std::max_element(PairErrors.begin(), PairErrors.end()) - PairErrors.begin();
+  for (size_t v = 0; v < errors.size(); ++v) {
+    Log(FormatLine("View %2d  left %1.4f right %1.4f pair %1.4f px%s", static_cast<int>(v) + 1, errors[v][0],
+                   errors[v][1], PairErrors[v], static_cast<ptrdiff_t>(v) == worst ? "  worst" : ""));
+  }
+}
+
+void TCalibrationFilter::RemoveView(int view) {
+  const ptrdiff_t per_view = CornersPerView();
+  for (Camera& camera : Cameras) {
+    auto first = camera.ImagePoints.begin();
+    std::copy(first + (view + 1) * per_view, first + camera.ViewCount * per_view, first + view * per_view);
+    camera.ViewFrames.erase(camera.ViewFrames.begin() + view);
+    --camera.ViewCount;
+  }
+  Shapes.erase(Shapes.begin() + view);
+}
+
+void TCalibrationFilter::DropWorstView() {
+  if (Cameras.empty() || Cameras[0].ViewCount == 0) {
+    Log("Drop worst view: no views collected");
+    return;
+  }
+  if (PairErrors.size() != static_cast<size_t>(Cameras[0].ViewCount)) {
+    Log("Drop worst view: press \"Calibrate\" first");
+    return;
+  }
+  const auto worst = std::max_element(PairErrors.begin(), PairErrors.end());
+  const int view = static_cast<int>(worst - PairErrors.begin());
+  const double error = *worst;
+  RemoveView(view);
+  PairErrors.clear();
+  Log(FormatLine("Dropped view %d (pair %1.4f px); %d views left", view + 1, error, Cameras[0].ViewCount));
 }
 
 void TCalibrationFilter::FindFundamental() {

@@ -12,24 +12,32 @@
 #include <vector>
 
 #include "filters/filter_setup.h"
+#include "filters/view_coverage.h"
 
 class TCalibrationFilter {
  public:
   static constexpr int MaxViews = 20;
+  static constexpr int MinCorners = 3;
 
   struct Camera {
-    // The camera's current frame; not owned.
-    IplImage* Image = nullptr;
-    // Corners of the last search and how many it found.
+    // Corners of the last search, how many it reports, and whether the
+    // search accepted them as the whole board.
     std::vector<cv::Point2f> Corners;
     int CornerCount = 0;
+    bool Found = false;
     // The board found goes on beyond its corners: it has more than the
     // size set, and the view is not taken.
     bool PartOfLargerBoard = false;
-    // Collected views, view v at points v * corners-per-view onwards.
+    // The last frame in which the whole board was found, before anything
+    // was drawn into it.
+    cv::Mat FoundFrame;
+    // Collected views, view v at points v * corners-per-view onwards, the
+    // frame of each and the size they were all taken at.
     std::vector<cv::Point2f> ImagePoints;
     std::vector<cv::Point3f> ObjectPoints;
+    std::vector<cv::Mat> ViewFrames;
     int ViewCount = 0;
+    cv::Size ViewSize;
     // Results of the last calibration: [fx 0 cx; 0 fy cy; 0 0 1] and
     // k1, k2, p1, p2.
     cv::Matx33d CameraMatrix = cv::Matx33d::zeros();
@@ -43,12 +51,11 @@ class TCalibrationFilter {
   // Sizes the per-camera slots and stores; no views collected.
   void SetCameraCount(int count);
   int CameraCount() const { return static_cast<int>(Cameras.size()); }
-  // Stores a camera's current frame; an index beyond the count is ignored.
-  void SetImage(int index, IplImage* image);
 
-  // Searches every camera's current frame for the board and draws what it
-  // found into that frame.
-  void FindCorners();
+  // Searches each camera's frame (by index; none: nothing found) for the
+  // board and draws what it found into that frame. No frame is kept.
+  void FindCorners(const std::vector<IplImage*>& frames);
+  void FindCorners(std::vector<cv::Mat>& frames);
   // Adds the last search's corners as one view of every camera, when every
   // camera found the whole board and the stores have room.
   void PushView();
@@ -56,6 +63,14 @@ class TCalibrationFilter {
   void CalibrateCameras();
   // Estimates the fundamental matrix from the views of both cameras.
   void FindFundamental();
+  // Logs the RMS of each view for both cameras and the pair, the worst
+  // marked, and keeps the pair's errors for "Drop worst view".
+  void ReportViewErrors(const std::vector<cv::Vec2d>& errors);
+  // Removes the view of the largest pair error of the last calibration.
+  void DropWorstView();
+  // After a search: pushes a still, whole board that adds coverage.
+  void AutoPushStep();
+  TViewCoverage Coverage() const { return CoverageOf(Shapes); }
 
   int CornersPerView() const { return BoardWidth * BoardHeight; }
   // A camera's collected views as the calibration functions take them:
@@ -63,8 +78,11 @@ class TCalibrationFilter {
   std::vector<cv::Mat> ObjectViews(int camera);
   std::vector<cv::Mat> ImageViews(int camera);
   // Another board: the stores are made for 20 views of its size, and the
-  // views of the old board are dropped.
-  void SetBoardSize(int width, int height);
+  // views of the old board are dropped. A board smaller than 3 x 3 corners
+  // is refused (false, with a line).
+  bool SetBoardSize(int width, int height);
+  // Drops every view.
+  void ClearViews() { SizeStores(); }
 
   int BoardWidth = 8;
   int BoardHeight = 6;
@@ -74,19 +92,38 @@ class TCalibrationFilter {
   // Found corners are refined to sub-pixel accuracy before they are drawn
   // and kept.
   bool SubPixel = false;
+  bool AutoPush = false;
   std::vector<Camera> Cameras;
+  // Shape of each view in the left image, for coverage.
+  std::vector<TViewShape> Shapes;
+  // Pair error of each view in the last calibration; empty when none.
+  std::vector<double> PairErrors;
   cv::Matx33d Fundamental = cv::Matx33d::zeros();
   // Where report lines go; none: no report.
   TLogMemo* LogMemo = nullptr;
 
  private:
   void Log(const std::string& line);
-  void CalibrateCamera(int index);
+  void Search(Camera& camera, cv::Mat* frame);
+  void RemoveView(int view);
+  bool CalibrateCamera(int index, std::vector<double>& view_errors);
   void SizeStores();
   void Refine(const cv::Mat& image, std::vector<cv::Point2f>& corners);
+  bool WholeBoardInEvery() const;
+  bool HeldStill();
 
   cv::Mat grey_;
+  // Auto push: corners of the previous search and how many searches the
+  // board has held still; the pose held was judged already.
+  std::vector<std::vector<cv::Point2f>> previous_corners_;
+  int still_searches_ = 0;
+  int missed_searches_ = 0;
+  bool pose_judged_ = false;
 };
+
+// The corner count a search reports: a rejected search never reports a
+// whole board, whatever its list holds.
+int ReportedCornerCount(bool found, size_t listed, int per_view);
 
 // printf-style formatting for the report lines.
 template <class... Values>

@@ -8,6 +8,7 @@
 
 #include "Video/vidclass/ipl.h"
 #include "filters/mainwindow_link.h"
+#include "filters/saved_views.h"
 
 namespace {
 
@@ -29,6 +30,20 @@ void DrawMapIntoChannel(const IplImage* map, IplImage* image, int channel, doubl
     uint8_t* pixels = target.ptr<uint8_t>(y) + channel;
     for (int x = 0; x < source.cols; ++x)
       pixels[x * channels] = cv::saturate_cast<uint8_t>(values[x] * scale);
+  }
+}
+
+// The corners of the collected views as faint dots, so that the parts of
+// the image no view covers stand out.
+void MarkViewCorners(const TCalibrationFilter::Camera& camera, int per_view, IplImage* frame) {
+  cv::Mat image = cv::cvarrToMat(frame);
+  const cv::Rect inside(0, 0, image.cols, image.rows);
+  for (int i = 0; i < camera.ViewCount * per_view; ++i) {
+    const cv::Point2f corner = camera.ImagePoints[static_cast<size_t>(i)];
+    const cv::Rect dot = cv::Rect(cvRound(corner.x) - 1, cvRound(corner.y) - 1, 3, 3) & inside;
+    if (dot.empty()) continue;
+    cv::Mat patch = image(dot);
+    patch.convertTo(patch, -1, 0.6, 0.4 * 255);
   }
 }
 
@@ -129,8 +144,45 @@ void TDistortFilter::Log(const std::string& line) {
 }
 
 void TDistortFilter::SetBoardSize(int width, int height) {
-  if (dialog_) dialog_->WriteBoardSize(width, height);
-  Calibration.SetBoardSize(width, height);
+  const bool taken = Calibration.SetBoardSize(width, height);
+  if (dialog_) dialog_->WriteBoardSize(Calibration.BoardWidth, Calibration.BoardHeight);
+  if (taken) ShowCoverage();
+}
+
+void TDistortFilter::ShowCoverage() {
+  if (dialog_) dialog_->ShowCoverage(Calibration.Coverage());
+}
+
+void TDistortFilter::PushView() {
+  Calibration.PushView();
+  ShowCoverage();
+}
+
+void TDistortFilter::DropWorstView() {
+  Calibration.DropWorstView();
+  ShowCoverage();
+}
+
+bool TDistortFilter::SaveViews(const std::string& folder) { return ::SaveViews(Calibration, folder); }
+
+bool TDistortFilter::LoadViews(const std::string& folder) {
+  std::string why;
+  const std::optional<TViewsSettings> settings = ReadViewsSettings(folder, why);
+  if (!settings) {
+    Log(why);
+    return false;
+  }
+  const std::vector<std::string> names = ViewPairNames(folder);
+  if (names.empty()) {
+    Log("Load views: no image pairs (NNL.png, NNR.png) in " + folder);
+    return false;
+  }
+  SetBoardSize(settings->BoardWidth, settings->BoardHeight);
+  SetSubPixel(settings->SubPixel);
+  SetSquareSize(settings->SquareSize_mm);
+  const int views = LoadViewPairs(Calibration, folder, names);
+  ShowCoverage();
+  return views > 0;
 }
 
 void TDistortFilter::SetSubPixel(bool on) {
@@ -176,6 +228,7 @@ void TDistortFilter::StereoCalibrate() {
     return;
   }
   for (const std::string& line : StereoReport(*result)) Log(line);
+  Calibration.ReportViewErrors(result->ViewErrors);
   // The warp assumes the left image undistorted with the pair's own left
   // model, so both models in force are the pair's.
   SetCameraModel(true, result->K1, result->D1);
@@ -270,8 +323,6 @@ void TDistortFilter::InitUndistortMaps() {
 
 ImagePair TDistortFilter::ProcessPair(const ImagePair& input) {
   ImagePair output = TVidFilter::ProcessPair(input);
-  SetCalibImage(0, input.Left());
-  SetCalibImage(1, input.Right());
   if (!Enabled) return output;
   IplImage* const left = input.Left();
   IplImage* const right = input.Right();
@@ -368,18 +419,26 @@ IplImage* TDistortFilter::ShowMaps(const Side& side, IplImage* input) {
 
 void TDistortFilter::SearchBoard(ImagePair& output) {
   // The search draws into the filter's own copy of each frame, never into
-  // the camera's image memory, which the driver refills meanwhile.
+  // the camera's image memory.
+  std::vector<IplImage*> frames(2, nullptr);
   for (const Side& side : {LeftSide(), RightSide()}) {
     IplImage* const frame = output.Images[side.index];
     if (frame == nullptr) continue;
     FitBuffer(side.output, SizeOf(frame), frame->nChannels);
     iplCopy(frame, side.output);
-    SetCalibImage(side.index, side.output);
+    frames[side.index] = side.output;
     output.Images[side.index] = side.output;
   }
-  Calibration.FindCorners();
+  Calibration.FindCorners(frames);
+  Calibration.AutoPushStep();
+  for (int index = 0; index < 2; ++index) {
+    if (frames[index] != nullptr) {
+      MarkViewCorners(Calibration.Cameras[index], Calibration.CornersPerView(), frames[index]);
+    }
+  }
   if (dialog_) {
     dialog_->ShowStatus(
         FormatLine("Found %d %d", Calibration.Cameras[0].CornerCount, Calibration.Cameras[1].CornerCount));
   }
+  ShowCoverage();
 }

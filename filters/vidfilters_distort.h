@@ -66,8 +66,7 @@ class TDistortFilter : public TVidFilter {
   float GetF(int row, int column) const { return Warp(row, column); }
   void SetMode(int mode);
 
-  void SetCalibImage(int index, IplImage* image) { Calibration.SetImage(index, image); }
-  void PushView() { Calibration.PushView(); }
+  void PushView();
   void Calibrate() { Calibration.CalibrateCameras(); }
   void Stereo() { Calibration.FindFundamental(); }
   // The left camera's calibration result becomes the left camera model.
@@ -78,6 +77,12 @@ class TDistortFilter : public TVidFilter {
   // The board's inner corners across and down; another size drops the views.
   void SetBoardSize(int width, int height);
   void SetSubPixel(bool on);
+  void SetAutoPush(bool on) { Calibration.AutoPush = on; }
+  void DropWorstView();
+  // The views' image pairs and board settings to a folder and back; false
+  // when refused (a line in the log).
+  bool SaveViews(const std::string& folder);
+  bool LoadViews(const std::string& folder);
   // Side of the board's squares in mm; calibrations made from now on give
   // their lengths in mm. A size that is not positive is refused.
   void SetSquareSize(double mm);
@@ -120,6 +125,7 @@ class TDistortFilter : public TVidFilter {
   IplImage* Rectify(IplImage* input);
   IplImage* ShowMaps(const Side& side, IplImage* input);
   void SearchBoard(ImagePair& output);
+  void ShowCoverage();
   void RectifyBoth(ImagePair& output);
   // Logs the reason once, until the mode changes or another reason comes.
   void LogRefusal(const std::string& why);

@@ -257,10 +257,13 @@ TEST_F(RigChainTest, CalibrationThroughTheDialogRecoversTheLeftCameraAndStraight
   EXPECT_NEAR(field(TDistortField::Lcy), camera(1, 2), camera(1, 2) * 0.01);
   EXPECT_NEAR(field(TDistortField::Lk1), truth.K1(1) * 10000, 200);
   const QStringList log = dialog.Memo1->toPlainText().split('\n');
-  ASSERT_EQ(log.size(), 19);
+  // Pushes, the coverage, two lines a camera, one a view.
+  ASSERT_EQ(log.size(), 15 + 1 + 4 + 15);
   EXPECT_EQ(log[14], "Images: 15 15");
-  EXPECT_TRUE(log[15].startsWith("Left  k1 -0.1"));
-  EXPECT_TRUE(log[17].startsWith("Right  k1 "));
+  EXPECT_TRUE(log[15].startsWith("Coverage X "));
+  EXPECT_TRUE(log[16].startsWith("Left  k1 -0.1"));
+  EXPECT_TRUE(log[18].startsWith("Right  k1 "));
+  EXPECT_TRUE(log[20].startsWith("View  1  left "));
 
   dialog.findChild<QPushButton*>("BuRecalc")->click();
   dialog.CoMode->setCurrentIndex(kCalibrateOnly);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <opencv2/core/core_c.h>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -50,10 +51,6 @@ class CalibrationTest : public ::testing::Test {
   void SetUp() override {
     calibration_.SetCameraCount(2);
     calibration_.LogMemo = &memo_;
-    for (int i = 0; i < 2; ++i) calibration_.SetImage(i, frames_[i]);
-  }
-  void TearDown() override {
-    for (IplImage*& frame : frames_) ReleaseImage(&frame);
   }
   // A search that found these corners, then "Push".
   void Push(const std::vector<cv::Point2f>& left, const std::vector<cv::Point2f>& right) {
@@ -61,6 +58,8 @@ class CalibrationTest : public ::testing::Test {
          {std::pair{&calibration_.Cameras[0], &left}, {&calibration_.Cameras[1], &right}}) {
       camera->Corners = *corners;
       camera->CornerCount = static_cast<int>(corners->size());
+      camera->Found = corners->size() == 48;
+      camera->FoundFrame = frame_;
     }
     calibration_.PushView();
   }
@@ -69,8 +68,7 @@ class CalibrationTest : public ::testing::Test {
   }
   std::string LastLine() const { return memo_.memo.empty() ? "" : memo_.memo.back(); }
 
-  IplImage* frames_[2] = {CreateImage(CvSize{640, 480}, 1, IPL_DEPTH_8U, true),
-                          CreateImage(CvSize{640, 480}, 1, IPL_DEPTH_8U, true)};
+  const cv::Mat frame_ = cv::Mat::zeros(480, 640, CV_8UC1);
   TCalibrationFilter calibration_;
   FakeDistortSetup memo_;
 };
@@ -107,7 +105,8 @@ TEST_F(CalibrationTest, CalibrationWithoutViewsSaysSoAndChangesNothing) {
 TEST_F(CalibrationTest, EachCameraIsCalibratedAndReportedWithItsOwnResults) {
   PushViews(12);
   calibration_.CalibrateCameras();
-  ASSERT_EQ(memo_.memo.size(), 16u);
+  // Coverage, two lines a camera, one a view.
+  ASSERT_EQ(memo_.memo.size(), 12u + 1 + 4 + 12);
   for (int i = 0; i < 2; ++i) {
     const Lens& truth = i == 0 ? kLeft : kRight;
     const TCalibrationFilter::Camera& camera = calibration_.Cameras[i];
@@ -116,13 +115,13 @@ TEST_F(CalibrationTest, EachCameraIsCalibratedAndReportedWithItsOwnResults) {
     }
     EXPECT_NEAR(camera.Distortion[0], truth.distortion[0], 0.005) << i;
     const char* side = i == 0 ? "Left" : "Right";
-    EXPECT_EQ(memo_.memo[12 + 2 * i],
+    EXPECT_EQ(memo_.memo[13 + 2 * i],
               FormatLine("%s  k1 %1.4f k2 %1.4f p1 %1.4f p2 %1.4f", side, camera.Distortion[0],
                          camera.Distortion[1], camera.Distortion[2], camera.Distortion[3]));
     EXPECT_TRUE(std::regex_match(
-        memo_.memo[13 + 2 * i],
+        memo_.memo[14 + 2 * i],
         std::regex(std::string(side) + R"( 0 \d+\.\d{4} 2 \d+\.\d{4} 4 \d+\.\d{4} 5 \d+\.\d{4})")))
-        << memo_.memo[13 + 2 * i];
+        << memo_.memo[14 + 2 * i];
   }
 }
 
@@ -209,11 +208,223 @@ TEST_F(CalibrationTest, APartOfALargerBoardIsNotPushed) {
   for (auto& camera : calibration_.Cameras) {
     camera.Corners = whole;
     camera.CornerCount = 48;
+    camera.Found = true;
   }
   calibration_.PushView();
   ASSERT_EQ(memo_.memo.size(), 2u);
   EXPECT_EQ(memo_.memo[0], "Push: the board has more corners than 8 x 6; set its size");
   EXPECT_EQ(LastLine(), "Images: 0 0");
+}
+
+}  // namespace
+
+namespace {
+
+// Searches of the drawn board through the calibration's own search.
+class CalibrationSearchTest : public CalibrationTest {
+ protected:
+  // A fresh frame of the board, or none.
+  static IplImage* BoardFrame() {
+    static const DrawnBoard board = DrawBoard();
+    IplImage* frame = CreateImage(CvSize{640, 480}, 3, IPL_DEPTH_8U, true);
+    cv::Mat view = cv::cvarrToMat(frame);
+    board.image.copyTo(view);
+    return frame;
+  }
+  void Search(bool left, bool right) {
+    IplImage* frames[2] = {left ? BoardFrame() : nullptr, right ? BoardFrame() : nullptr};
+    calibration_.FindCorners({frames[0], frames[1]});
+    // The frames go, as a source set up again frees its images.
+    for (IplImage*& frame : frames) ReleaseImage(&frame);
+  }
+};
+
+TEST_F(CalibrationSearchTest, ViewsKeepTheirImageSizeAfterTheFramesAreGone) {
+  for (int view = 0; view < 12; ++view) {
+    Search(true, true);
+    ASSERT_TRUE(calibration_.Cameras[0].Found);
+    // Corners of varied poses, so that a calibration is possible.
+    calibration_.Cameras[0].Corners = Corners(kLeft, view, false);
+    calibration_.Cameras[1].Corners = Corners(kRight, view, true);
+    calibration_.PushView();
+  }
+  calibration_.CalibrateCameras();
+  for (const auto& camera : calibration_.Cameras) {
+    EXPECT_TRUE(camera.Calibrated());
+    EXPECT_EQ(camera.ImageSize, cv::Size(640, 480));
+  }
+}
+
+TEST_F(CalibrationSearchTest, AOneSidedPairNeverJoinsTheOtherSidesOldResult) {
+  Search(true, true);
+  ASSERT_EQ(calibration_.Cameras[1].CornerCount, 48);
+  Search(true, false);
+  calibration_.PushView();
+  EXPECT_EQ(LastLine(), "Images: 0 0");
+  Search(true, true);
+  calibration_.PushView();
+  EXPECT_EQ(LastLine(), "Images: 1 1");
+}
+
+class RejectedSearch : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(RejectedSearch, NeverReportsAWholeBoard) { EXPECT_LT(ReportedCornerCount(false, GetParam(), 48), 48); }
+
+INSTANTIATE_TEST_SUITE_P(Listed, RejectedSearch, ::testing::Values(0u, 20u, 48u, 60u));
+
+struct BoardSize {
+  int width, height;
+  bool taken;
+};
+
+class BoardSizes : public CalibrationSearchTest, public ::testing::WithParamInterface<BoardSize> {};
+
+TEST_P(BoardSizes, BoardsBelowThreeByThreeAreRefusedAndSearchesNeverThrow) {
+  const BoardSize size = GetParam();
+  EXPECT_EQ(calibration_.SetBoardSize(size.width, size.height), size.taken);
+  EXPECT_EQ(calibration_.BoardWidth, size.taken ? size.width : 8);
+  EXPECT_NO_THROW(Search(true, true));
+
+  TStereoCalibration record;
+  record.ImageSize = {640, 480};
+  record.BoardSize = {size.width, size.height};
+  const std::string path = ::testing::TempDir() + "board_size.yml";
+  std::string why;
+  ASSERT_TRUE(WriteCalibrationFile(path, record, why)) << why;
+  EXPECT_EQ(ReadCalibrationFile(path, why).has_value(), size.taken) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BoardSizes,
+                         ::testing::Values(BoardSize{2, 6, false}, BoardSize{8, 2, false},
+                                           BoardSize{1, 1, false}, BoardSize{3, 3, true},
+                                           BoardSize{7, 5, true}));
+
+// The per-view figures of the log lines "View  n  left l right r pair p px".
+struct ViewLine {
+  double left, right, pair;
+  bool worst;
+};
+std::vector<ViewLine> ViewLines(const std::vector<std::string>& memo) {
+  std::vector<ViewLine> views;
+  const std::regex pattern(R"(View +\d+  left (\S+) right (\S+) pair (\S+) px( +worst)?)");
+  for (const std::string& line : memo) {
+    std::smatch m;
+    if (std::regex_match(line, m, pattern))
+      views.push_back({std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), m[4].matched});
+  }
+  return views;
+}
+
+double RootMeanSquare(const std::vector<double>& values) {
+  double sum = 0;
+  for (double v : values) sum += v * v;
+  return std::sqrt(sum / static_cast<double>(values.size()));
+}
+
+// Views of the synthetic rig with one view's right corners spoilt.
+class ViewErrorTest : public CalibrationTest {
+ protected:
+  void PushWithSpoiltView(int spoilt) {
+    cv::RNG random(7);
+    for (int view = 0; view < 12; ++view) {
+      auto right = Corners(kRight, view, true);
+      for (auto& corner : right) corner += cv::Point2f(random.gaussian(0.05), random.gaussian(0.05));
+      if (view == spoilt) {
+        for (auto& corner : right) corner += cv::Point2f(random.gaussian(1.5), random.gaussian(1.5));
+      }
+      Push(Corners(kLeft, view, false), right);
+    }
+  }
+};
+
+TEST_F(ViewErrorTest, PerViewErrorsMakeUpTheReportedFiguresAndTheWorstIsMarked) {
+  PushWithSpoiltView(4);
+  calibration_.CalibrateCameras();
+  const std::vector<ViewLine> views = ViewLines(memo_.memo);
+  ASSERT_EQ(views.size(), 12u);
+  std::vector<double> left, right;
+  for (const ViewLine& v : views) {
+    left.push_back(v.left);
+    right.push_back(v.right);
+  }
+  EXPECT_NEAR(RootMeanSquare(left), calibration_.Cameras[0].Rms, 1e-3);
+  EXPECT_NEAR(RootMeanSquare(right), calibration_.Cameras[1].Rms, 1e-3);
+  for (size_t v = 0; v < views.size(); ++v) EXPECT_EQ(views[v].worst, v == 4) << v;
+
+  std::string why;
+  const auto stereo = CalibrateStereo(calibration_, why);
+  ASSERT_TRUE(stereo) << why;
+  ASSERT_EQ(stereo->ViewErrors.size(), 12u);
+  std::vector<double> pair;
+  for (const cv::Vec2d& v : stereo->ViewErrors) pair.push_back(std::sqrt((v[0] * v[0] + v[1] * v[1]) / 2));
+  EXPECT_NEAR(RootMeanSquare(pair), stereo->RmsPair, 1e-9);
+}
+
+TEST_F(ViewErrorTest, DropWorstRemovesTheViewItNames) {
+  calibration_.DropWorstView();
+  EXPECT_EQ(LastLine(), "Drop worst view: no views collected");
+  PushWithSpoiltView(7);
+  calibration_.DropWorstView();
+  EXPECT_EQ(LastLine(), "Drop worst view: press \"Calibrate\" first");
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, 12);
+
+  calibration_.CalibrateCameras();
+  const double spoilt_rms = calibration_.Cameras[1].Rms;
+  calibration_.DropWorstView();
+  EXPECT_TRUE(LastLine().starts_with("Dropped view 8 (pair ")) << LastLine();
+  EXPECT_TRUE(LastLine().ends_with("; 11 views left")) << LastLine();
+  // The views after it moved up: view 8 is now the rig's ninth pose.
+  const auto ninth = Corners(kLeft, 8, false);
+  EXPECT_EQ(calibration_.ImageViews(0)[7].at<cv::Point2f>(0), ninth[0]);
+  calibration_.CalibrateCameras();
+  EXPECT_LT(calibration_.Cameras[1].Rms, spoilt_rms / 3);
+}
+
+// The board held in the left and right camera's pose `view` for a number of
+// searches, with auto push on.
+class AutoPushTest : public CalibrationTest {
+ protected:
+  void SetUp() override {
+    CalibrationTest::SetUp();
+    calibration_.AutoPush = true;
+  }
+  void Hold(int view, int searches) {
+    for (int i = 0; i < searches; ++i) {
+      for (int side = 0; side < 2; ++side) {
+        auto& camera = calibration_.Cameras[side];
+        camera.Corners = Corners(side == 0 ? kLeft : kRight, view, side == 1);
+        camera.CornerCount = 48;
+        camera.Found = true;
+        camera.FoundFrame = frame_;
+      }
+      calibration_.AutoPushStep();
+    }
+  }
+};
+
+TEST_F(AutoPushTest, AStillPoseThatAddsCoverageIsPushedOnceAndACoveredOneIsRefused) {
+  Hold(0, 2);
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, 0) << "not held long enough";
+  Hold(0, 5);
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, 1);
+  Hold(3, 5);
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, 2);
+  Hold(0, 5);
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, 2);
+  EXPECT_EQ(LastLine(), "Auto push: already covered");
+  // A board that moves on every search is never taken.
+  for (int view = 10; view < 20; ++view) Hold(view, 1);
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, 2);
+}
+
+TEST_F(AutoPushTest, CollectsViewsThatSpreadOverTheImageAndStopsAtTwenty) {
+  for (int view = 0; view < 60; ++view) Hold(view, 4);
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, TCalibrationFilter::MaxViews);
+  EXPECT_EQ(LastLine(), "Auto push: 20 views, stopped");
+  for (size_t a = 0; a < calibration_.Shapes.size(); ++a) {
+    const std::vector<TViewShape> others(calibration_.Shapes.begin(), calibration_.Shapes.begin() + a);
+    EXPECT_TRUE(AddsCoverage(calibration_.Shapes[a], others)) << a;
+  }
 }
 
 }  // namespace
