@@ -147,23 +147,30 @@ TEST_F(CameraTest, OnlyTheFirstCameraGivesLeftOnlyPairs) {
   EXPECT_EQ(filter_->pairs.back().Right(), nullptr);
 }
 
-// Opened but not started, the cameras announce nothing of their own; the
-// announcements below are the only ones.
+// In trigger mode without a timer each "Trigger" gives one frame a camera:
+// the pair handled holds both, and announcing the same frames again makes no
+// second pair.
 TEST_F(CameraTest, AnnouncementsPairTheCamerasImages) {
-  form().BuInit1->click();
-  form().BuInit2->click();
-  const auto announce = [this](std::initializer_list<uint32_t> messages) {
-    for (uint32_t message : messages) {
-      form().Post(message);
-      QCoreApplication::sendPostedEvents(&form());
-    }
-  };
-  announce({2024, 2024, 2025});
-  ASSERT_EQ(Pairs(), 1u);
-  EXPECT_EQ(filter_->pairs[0].Left(), form().Device1->HeldFrame());
-  EXPECT_EQ(filter_->pairs[0].Right(), form().Device2->HeldFrame());
-  announce({2024, 2025, 2024, 2025});
-  EXPECT_EQ(Pairs(), 3u);
+  form().BuInitBoth->click();
+  form().tbFrameRate->setValue(0);
+  form().ChTrigger->setChecked(true);
+  // Live frames taken before trigger mode are handled first.
+  ProcessEventsFor(500ms);
+  const size_t before = Pairs();
+  form().Trigger->click();
+  ASSERT_TRUE(WaitForPairs(1, 20s));
+  ASSERT_EQ(Pairs(), before + 1);
+  const ImagePair first = filter_->pairs.back();
+  EXPECT_EQ(first.Left(), form().Device1->HeldFrame());
+  EXPECT_EQ(first.Right(), form().Device2->HeldFrame());
+  ProcessEventsFor(300ms);
+  for (uint32_t message : {kFirstSourceMessage, kSecondSourceMessage}) form().Post(message);
+  QCoreApplication::sendPostedEvents(&form());
+  EXPECT_EQ(Pairs(), before + 1);
+  form().Trigger->click();
+  ASSERT_TRUE(WaitForPairs(1, 20s));
+  EXPECT_GT(filter_->pairs.back().Stamps[0].Number, first.Stamps[0].Number);
+  form().ChTrigger->setChecked(false);
 }
 
 TEST_F(CameraTest, SilentSecondCameraHoldsTheFirstBackForOnePeriodOnly) {
