@@ -65,6 +65,10 @@ float ParseFactor(const std::string& text);
 // Sets a slider's range, refusing a minimum above its maximum or a maximum
 // below its minimum, each on its own (Qt would move the other end instead).
 void SetSliderRange(QSlider* slider, int minimum, int maximum);
+struct ValueRange;
+// True when both ends of a camera's range, times the scale, are numbers a
+// slider can hold.
+bool SliderCanTake(const ValueRange& range, double scale);
 
 // The device object for a source-list id, not yet initialised; null for an
 // id below every kind's range.
@@ -291,6 +295,9 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void SaveFilterSettings(TIniFile& ini) const;
 
   void SetUpViewsFilesAndControls();
+  // False, with a line in the log, for a camera range no slider can take:
+  // the slider then keeps its last range.
+  bool TakeRange(const ValueRange& range, double scale, const char* what);
   // Writes the side's frame when it has an open writer; the caller holds
   // writer_mutex_.
   void WriteSourceFrame(int side);

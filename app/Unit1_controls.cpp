@@ -7,6 +7,9 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSlider>
+#include <cmath>
+#include <limits>
+#include <string>
 
 #include "Video/vidclass/vidclass.h"
 #include "Video/vidclass/vidclass_ueye.h"
@@ -33,6 +36,20 @@ tVideoDeviceuEye* AsCamera(const std::unique_ptr<tVideoDevice>& device) {
 
 }  // namespace
 
+bool SliderCanTake(const ValueRange& range, double scale) {
+  const double limit = std::numeric_limits<int>::max();
+  for (const double end : {range.Minimum * scale, range.Maximum * scale}) {
+    if (!std::isfinite(end) || std::abs(end) > limit) return false;
+  }
+  return true;
+}
+
+bool TForm1::TakeRange(const ValueRange& range, double scale, const char* what) {
+  if (SliderCanTake(range, scale)) return true;
+  AppendLog(std::string(what) + " range refused: " + RangeText(range).toStdString());
+  return false;
+}
+
 void SetSliderRange(QSlider* slider, int minimum, int maximum) {
   // Qt would drag the other end along instead of refusing.
   if (minimum <= slider->maximum()) slider->setMinimum(minimum);
@@ -48,7 +65,9 @@ void TForm1::tbPixelClockChange() {
   Edit3->setText(QString::number(position));
   ValueRange range;
   first->GetFrameRateRange(range);
-  SetSliderRange(tbFrameRate, static_cast<int>(range.Minimum * 10.0), RoundHalfEven(range.Maximum * 10.0));
+  if (TakeRange(range, 10.0, "Frame rate")) {
+    SetSliderRange(tbFrameRate, static_cast<int>(range.Minimum * 10.0), RoundHalfEven(range.Maximum * 10.0));
+  }
   ShowValue(Edit1, first->FrameRate);
   ShowValue(Edit2, first->Exposure);
 }
@@ -67,7 +86,9 @@ void TForm1::tbFrameRateChange() {
   if (!Device1) return;
   ValueRange range;
   Device1->GetExposureRange(range);
-  SetSliderRange(tbExposure, RoundHalfEven(range.Minimum), RoundHalfEven(range.Maximum));
+  if (TakeRange(range, 1.0, "Exposure")) {
+    SetSliderRange(tbExposure, RoundHalfEven(range.Minimum), RoundHalfEven(range.Maximum));
+  }
 }
 
 void TForm1::tbExposureChange() {

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QSlider>
+#include <cstdio>
 #include <opencv2/core.hpp>
 
 #include "Video/vidclass/vidclass.h"
@@ -73,6 +74,13 @@ bool TForm1::OpenWriters(const std::string& chosen) {
     auto writer = std::make_unique<TAviWriter>();
     if (!writer->Open(*sides[i].second, codec, fps, width, height, channels)) {
       AppendLog("File " + *sides[i].second + " can not be written with codec \"" + CodecText(codec) + "\"");
+      // Half a pair is no recording: the file already opened goes again.
+      for (int opened = 0; opened < i; ++opened) {
+        if (!writers[opened]) continue;
+        writers[opened].reset();
+        std::remove(sides[opened].second->c_str());
+        AppendLog("File " + *sides[opened].second + " removed: its pair can not be written");
+      }
       return false;
     }
     writers[i] = std::move(writer);

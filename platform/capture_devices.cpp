@@ -35,8 +35,13 @@ class SourceList {
     if (source.device != nullptr) return gst_device_create_element(source.device, nullptr);
     GError* error = nullptr;
     GstElement* bin = gst_parse_bin_from_description(source.description.c_str(), TRUE, &error);
-    // A line with a mistake gives no bin at all, only the error.
-    if (error != nullptr) g_error_free(error);
+    // A recoverable error still gives a bin, but only part of the line:
+    // it is refused as a line that does not parse at all is.
+    if (error != nullptr) {
+      g_error_free(error);
+      if (bin != nullptr) gst_object_unref(bin);
+      return nullptr;
+    }
     return bin;
   }
 

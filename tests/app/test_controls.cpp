@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <cmath>
 
 #include "Video/vidclass/vidclass.h"
 #include "app/Unit1.h"
@@ -84,6 +85,26 @@ TEST_F(ControlsTest, FrameRateZeroReachesNoSource) {
   form().tbFrameRate->setValue(0);
   EXPECT_DOUBLE_EQ(first->frame_rate.load(), 7.5);
   EXPECT_DOUBLE_EQ(second->frame_rate.load(), 7.5);
+}
+
+// A camera whose ranges are no numbers.
+class RangelessSource : public FakeSource {
+ public:
+  using FakeSource::FakeSource;
+  void GetExposureRange(ValueRange& range) override { range = {std::nan(""), 40.0, 0.1}; }
+  void GetFrameRateRange(ValueRange& range) override { range = {1.0, HUGE_VAL, 0.1}; }
+};
+
+TEST_F(ControlsTest, RangesThatAreNoNumbersAreRefusedAndTheSlidersKeepTheirs) {
+  form().Device1 = std::make_unique<RangelessSource>(32, 24, 3);
+  const int low = form().tbExposure->minimum(), high = form().tbExposure->maximum();
+  form().tbFrameRateChange();
+  EXPECT_EQ(form().tbExposure->minimum(), low);
+  EXPECT_EQ(form().tbExposure->maximum(), high);
+  EXPECT_TRUE(form().MeLog->toPlainText().contains("Exposure range refused: "));
+  EXPECT_FALSE(SliderCanTake({1.0, HUGE_VAL, 0.1}, 10.0));
+  EXPECT_FALSE(SliderCanTake({0.0, 3e9, 0.1}, 1.0));
+  EXPECT_TRUE(SliderCanTake({0.0, 3e8, 0.1}, 1.0));
 }
 
 // The simulated cameras' ranges: frames of (640 + 160) x (480 + 20) pixel

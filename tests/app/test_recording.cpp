@@ -141,6 +141,19 @@ TEST_F(RecordingTest, WriterThatCannotOpenIsLoggedWithFileAndCodecAndLeavesWriti
   }
 }
 
+TEST_F(RecordingTest, Regression_LeftFileOfAPairWhoseRightCannotBeWrittenIsRemoved) {
+  OpenSources();
+  form().EdFourcc->setText("XVID");
+  // A folder where the right file should go.
+  std::filesystem::create_directory(Path("") + "runR.avi");
+  OpenWriters(Path("") + "run.avi");
+  EXPECT_TRUE(
+      Log().contains(QString("File %1runR.avi can not be written").arg(QString::fromStdString(Path("")))));
+  EXPECT_FALSE(std::filesystem::exists(Path("") + "runL.avi"));
+  EXPECT_TRUE(Log().contains(QString("File %1runL.avi removed").arg(QString::fromStdString(Path("")))));
+  EXPECT_FALSE(form().ChWrite->isEnabled());
+}
+
 TEST_F(RecordingTest, WithoutAnySourceNothingIsOpened) {
   form().Button7->click();
   EXPECT_TRUE(Log().contains("no source to record"));

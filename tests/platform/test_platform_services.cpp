@@ -80,16 +80,19 @@ TEST(CaptureDevices, SourceListSkipsBlankLinesAndTrims) {
 
 TEST(CaptureDevices, ListedSourcesFollowInOrderAndUnmakeableOnesAreMarked) {
   ScopedEnv sources("STEREO_CAPTURE_SOURCES",
-                    "videotestsrc pattern=ball\nno_such_element_here\nvideotestsrc");
+                    "videotestsrc pattern=ball\nno_such_element_here\nvideotestsrc\n"
+                    "videotestsrc ! no_such_element_here");
   const auto devices = platform::SystemCaptureDevices()->Devices();
-  ASSERT_GE(devices.size(), 3u);
-  const auto listed = devices.end() - 3;
+  ASSERT_GE(devices.size(), 4u);
+  const auto listed = devices.end() - 4;
   EXPECT_EQ(listed[0].friendly_name, "videotestsrc pattern=ball");
   EXPECT_TRUE(listed[0].openable);
   EXPECT_EQ(listed[1].friendly_name, "no_such_element_here");
   EXPECT_FALSE(listed[1].openable);
   EXPECT_EQ(listed[2].source_description, "videotestsrc");
   EXPECT_TRUE(listed[2].openable);
+  // Parsed with a recoverable error: only part of the line would run.
+  EXPECT_FALSE(listed[3].openable);
 }
 
 TEST(DynamicLibrary, StandInDriversNextToTheProgramAreFound) {
