@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
+#include <opencv2/core/core_c.h>
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <algorithm>
 #include <cfloat>
+#include <cmath>
+#include <functional>
+#include <opencv2/core.hpp>
+#include <string>
 
 #include "app/Unit1.h"
 #include "app/Unit2.h"
@@ -19,8 +25,24 @@ struct AnaglyphCase {
   const char* name;
   const char* weights[6];
   int right_channels;
-  int red, green, blue;
 };
+
+// Structure across the image, different along x and y, so that a view that
+// handles one row, a wrong stride, a flip or a crop shows.
+int Ramp(int x, int y) { return (x + 3 * y) % 31 - 15; }
+
+// Every pixel of a colour image set to a grey level: base + slope x ramp.
+void FillRamp(IplImage* image, int base, int slope = 1) {
+  cv::Mat view = cv::cvarrToMat(image);
+  for (int y = 0; y < view.rows; ++y) {
+    for (int x = 0; x < view.cols; ++x) {
+      const auto grey = static_cast<uint8_t>(base + slope * Ramp(x, y));
+      for (int c = 0; c < view.channels(); ++c) view.ptr<uint8_t>(y)[x * view.channels() + c] = grey;
+    }
+  }
+}
+
+using Colour = std::array<int, 3>;  // red, green, blue
 
 class ViewTest : public ::testing::TestWithParam<AnaglyphCase> {
  protected:
@@ -30,8 +52,8 @@ class ViewTest : public ::testing::TestWithParam<AnaglyphCase> {
   void Open(int left_grey, int right_grey, int right_channels = 3) {
     form().Device1 = std::make_unique<FakeSource>(64, 48, 3);
     form().Device2 = std::make_unique<FakeSource>(64, 48, right_channels);
-    iplSet(form().Device1->Image, left_grey);
-    iplSet(form().Device2->Image, right_grey);
+    FillRamp(form().Device1->Image, left_grey);
+    FillRamp(form().Device2->Image, right_grey);
     form().PrepareViewBuffers(form().Device1->Image);
     SizePane(Form2->PbGraf1, 64, 3, 0, 48);
     SizePane(Form2->PbGraf2, 64, 3, 33, 48);
@@ -44,6 +66,31 @@ class ViewTest : public ::testing::TestWithParam<AnaglyphCase> {
   static std::array<int, 3> Pixel(const TPane* pane) {
     const uint8_t* pixels = pane->Bitmap().Pixels();
     return {pixels[0], pixels[1], pixels[2]};
+  }
+  // Every pixel of the pane (image row 0 at the top) against the colour
+  // expected at it.
+  static void ExpectPane(const TPane* pane, const std::function<Colour(int x, int y)>& expected) {
+    const TPaneBitmap& bitmap = pane->Bitmap();
+    ASSERT_EQ(bitmap.Width(), 64);
+    ASSERT_EQ(bitmap.Height(), 48);
+    for (int y = 0; y < 48; ++y) {
+      const uint8_t* row = bitmap.Pixels() + static_cast<ptrdiff_t>(47 - y) * bitmap.RowPitch();
+      for (int x = 0; x < 64; ++x) {
+        const Colour want = expected(x, y);
+        const Colour got{row[3 * x + 2], row[3 * x + 1], row[3 * x]};
+        ASSERT_EQ(got, want) << "at " << x << ", " << y;
+      }
+    }
+  }
+  // The anaglyph of grey levels: each image scaled by its weight (rounded
+  // to the nearest level), then the two added, saturating.
+  static Colour Mix(const char* const (&weights)[6], int left, int right) {
+    Colour mixed{};
+    for (int c = 0; c < 3; ++c) {
+      mixed[c] = std::min(255, cv::saturate_cast<uint8_t>(std::stod(weights[2 * c]) * left) +
+                                   cv::saturate_cast<uint8_t>(std::stod(weights[2 * c + 1]) * right));
+    }
+    return mixed;
   }
   void Announce() {
     for (uint32_t message : {2024u, 2025u}) {
@@ -61,17 +108,17 @@ TEST_P(ViewTest, AnaglyphMixesTheGreyValuesByTheWeights) {
   Open(200, 100, c.right_channels);
   SetWeights(c.weights);
   form().BuAnal->click();
-  EXPECT_EQ(Pixel(Form2->PbGraf1), (std::array<int, 3>{c.blue, c.green, c.red}));
+  ExpectPane(Form2->PbGraf1,
+             [&](int x, int y) { return Mix(c.weights, 200 + Ramp(x, y), 100 + Ramp(x, y)); });
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Weights, ViewTest,
-    ::testing::Values(
-        AnaglyphCase{"Defaults", {"1.0", "0", "0", "1.0", "0", "1.0"}, 3, 200, 100, 100},
-        AnaglyphCase{"RedSaturates", {"1", "1", "0", "0", "0", "0"}, 3, 255, 0, 0},
-        AnaglyphCase{"AllZeroIsBlack", {"0", "0", "0", "0", "0", "0"}, 3, 0, 0, 0},
-        AnaglyphCase{"HalvesWithThePoint", {"0.5", "0.5", "0", "0", "0", "0"}, 3, 150, 0, 0},
-        AnaglyphCase{"GreyRightSourceTakenAsItIs", {"1.0", "0", "0", "1.0", "0", "1.0"}, 1, 200, 100, 100}),
+    ::testing::Values(AnaglyphCase{"Defaults", {"1.0", "0", "0", "1.0", "0", "1.0"}, 3},
+                      AnaglyphCase{"RedSaturates", {"1", "1", "0", "0", "0", "0"}, 3},
+                      AnaglyphCase{"AllZeroIsBlack", {"0", "0", "0", "0", "0", "0"}, 3},
+                      AnaglyphCase{"HalvesWithThePoint", {"0.5", "0.5", "0", "0", "0", "0"}, 3},
+                      AnaglyphCase{"GreyRightSourceTakenAsItIs", {"1.0", "0", "0", "1.0", "0", "1.0"}, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ViewTest, DifferenceOfIdenticalFramesIsBlackAndOfOthersTheirDistance) {
@@ -79,10 +126,13 @@ TEST_F(ViewTest, DifferenceOfIdenticalFramesIsBlackAndOfOthersTheirDistance) {
   // The pane shows something else first, so a view that draws nothing fails.
   DrawImage(form().Device1->Image, Form2->PbGraf2);
   form().BuDiff->click();
-  EXPECT_EQ(Pixel(Form2->PbGraf2), (std::array<int, 3>{0, 0, 0}));
-  iplSet(form().Device2->Image, 130);
+  ExpectPane(Form2->PbGraf2, [](int, int) { return Colour{0, 0, 0}; });
+  FillRamp(form().Device2->Image, 130, 2);
   form().BuDiff->click();
-  EXPECT_EQ(Pixel(Form2->PbGraf2), (std::array<int, 3>{40, 40, 40}));
+  ExpectPane(Form2->PbGraf2, [](int x, int y) {
+    const int distance = 40 + Ramp(x, y);
+    return Colour{distance, distance, distance};
+  });
 }
 
 TEST_F(ViewTest, CheckedViewsTakeTheirPanesOnEveryPair) {
@@ -90,12 +140,18 @@ TEST_F(ViewTest, CheckedViewsTakeTheirPanesOnEveryPair) {
   form().ChDiff->setChecked(true);
   form().ChAnal->setChecked(true);
   Announce();
-  EXPECT_EQ(Pixel(Form2->PbGraf2), (std::array<int, 3>{100, 100, 100}));
-  EXPECT_EQ(Pixel(Form2->PbGraf1), (std::array<int, 3>{100, 100, 200}));
-  iplSet(form().Device1->Image, 150);
+  ExpectPane(Form2->PbGraf2, [](int, int) { return Colour{100, 100, 100}; });
+  ExpectPane(Form2->PbGraf1, [](int x, int y) {
+    return Colour{200 + Ramp(x, y), 100 + Ramp(x, y), 100 + Ramp(x, y)};
+  });
+  FillRamp(form().Device1->Image, 150, 2);
   Announce();
-  EXPECT_EQ(Pixel(Form2->PbGraf2), (std::array<int, 3>{50, 50, 50}));
-  EXPECT_EQ(Pixel(Form2->PbGraf1), (std::array<int, 3>{100, 100, 150}));
+  ExpectPane(Form2->PbGraf2, [](int x, int y) {
+    return Colour{50 + Ramp(x, y), 50 + Ramp(x, y), 50 + Ramp(x, y)};
+  });
+  ExpectPane(Form2->PbGraf1, [](int x, int y) {
+    return Colour{150 + 2 * Ramp(x, y), 100 + Ramp(x, y), 100 + Ramp(x, y)};
+  });
 }
 
 // Frames that do not fit the work images skip the view: the pane keeps what
@@ -111,7 +167,8 @@ TEST_F(ViewTest, FramesOfAnotherFormatSkipTheViews) {
     iplSet(form().Device2->Image, 7);
     form().BuAnal->click();
     form().BuDiff->click();
-    EXPECT_EQ(Pixel(Form2->PbGraf1), channels == 1 ? (std::array<int, 3>{7, 7, 200}) : anaglyph);
+    EXPECT_EQ(Pixel(Form2->PbGraf1),
+              channels == 1 ? (std::array<int, 3>{7, 7, 200 + Ramp(0, 47)}) : anaglyph);
     EXPECT_EQ(Pixel(Form2->PbGraf2), difference);
   }
 }
