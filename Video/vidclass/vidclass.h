@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,6 +51,15 @@ struct ValueRange {
 };
 
 class tVideoDevice;
+
+// The first failing driver result of an operation made of several calls, or
+// 0: a later call that succeeds must not hide an earlier failure.
+inline int32_t FirstFailure(std::initializer_list<int32_t> results) {
+  for (const int32_t result : results) {
+    if (result != 0) return result;
+  }
+  return 0;
+}
 
 // The log line a capture thread posts when its waits begin to fail.
 std::string WaitFailureLine(uint32_t message);

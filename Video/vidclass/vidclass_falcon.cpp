@@ -58,8 +58,8 @@ void tVideoDeviceFalcon::Init(uint32_t messageNumber) {
 }
 
 void tVideoDeviceFalcon::Start() {
-  LastResult = Call(Driver().is_CaptureVideo, Handle, 0);
-  LastResult = Call(Driver().is_EnableEvent, Handle, falcimp::kFrameEvent);
+  LastResult = FirstFailure({Call(Driver().is_CaptureVideo, Handle, 0),
+                             Call(Driver().is_EnableEvent, Handle, falcimp::kFrameEvent)});
 }
 
 void tVideoDeviceFalcon::Stop() {

@@ -61,8 +61,8 @@ void tVideoDeviceuEye::Init(uint32_t messageNumber) {
 }
 
 void tVideoDeviceuEye::Start() {
-  LastResult = Call(Driver().is_CaptureVideo, Handle, 0);
-  LastResult = Call(Driver().is_EnableEvent, Handle, uEyeimp::kFrameEvent);
+  LastResult = FirstFailure({Call(Driver().is_CaptureVideo, Handle, 0),
+                             Call(Driver().is_EnableEvent, Handle, uEyeimp::kFrameEvent)});
 }
 
 void tVideoDeviceuEye::Stop() {

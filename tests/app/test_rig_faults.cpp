@@ -122,6 +122,17 @@ TEST_P(DriverFault, ProgramGoesOnAndTheOtherCameraKeepsDelivering) {
     DeliveryCounter counter;
     ASSERT_TRUE(board ? SetUpBoardBesideTestSource(form) : SetUpSimulatedPair(form));
     handles = {form.Device1->Handle, form.Device2->Handle};
+    const std::string call = GetParam().call;
+    // A start that failed stays the left source's last result; a failed
+    // trigger shows in the status line beside the other camera's success.
+    if (call == "is_CaptureVideo") {
+      EXPECT_EQ(form.Device1->LastResult, kInjectedCode);
+    }
+    if (call == "is_FreezeVideo") {
+      form.Trigger->click();
+      EXPECT_EQ(form.StatusBar1->currentMessage(), QString("%1%2").arg(kInjectedCode).arg(0));
+      EXPECT_EQ(form.Device2->LastResult, 0);
+    }
     const std::vector<std::string>& log = form.Device1->Log;
     if (*GetParam().logged != '\0') {
       EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
