@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 
 #include "Video/vidclass/vidclass_dshow.h"
@@ -23,8 +24,9 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ContainsRegex;
 
-const char kRed[] = "videotestsrc pattern=red";
-const char kBlue[] = "videotestsrc pattern=blue";
+// Pictures with structure along both axes.
+const char kBars[] = "videotestsrc pattern=smpte";
+const char kCheckers[] = "videotestsrc pattern=checkers-8";
 const char kMissingFile[] = "filesrc location=/no/such/capture/file";
 const char kThirtyFrames[] = "videotestsrc num-buffers=30";
 
@@ -34,13 +36,38 @@ void Select(QListWidget* list, const char* text) {
   list->setCurrentItem(found.front());
 }
 
+// The pane's bitmap holds the frame upright, every row and column of it.
+::testing::AssertionResult PaneShows(const TPaneBitmap& pane, const IplImage* frame) {
+  if (frame == nullptr || !pane.Matches(frame->width, frame->height, 8)) {
+    return ::testing::AssertionFailure() << "formats differ";
+  }
+  for (int y = 0; y < frame->height; ++y) {
+    const uint8_t* shown = pane.Pixels() + static_cast<ptrdiff_t>(frame->height - 1 - y) * pane.RowPitch();
+    const auto* held = reinterpret_cast<const uint8_t*>(frame->imageData + y * frame->widthStep);
+    for (int x = 0; x < frame->width; ++x) {
+      if (shown[x] != held[x]) return ::testing::AssertionFailure() << "differs at " << x << ", " << y;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Grey levels that vary along a row and down a column.
+bool HasStructure(const IplImage* frame) {
+  const auto at = [frame](int x, int y) { return frame->imageData[y * frame->widthStep + x]; };
+  bool along = false, down = false;
+  for (int i = 1; i < frame->height; ++i)
+    down = down || at(0, i) != at(0, 0) || at(frame->width / 2, i) != at(frame->width / 2, 0);
+  for (int i = 1; i < frame->width; ++i) along = along || at(i, 0) != at(0, 0);
+  return along && down;
+}
+
 int Occurrences(const QString& text, const QString& line) { return static_cast<int>(text.count(line)); }
 
 class CaptureSources : public ::testing::Test {
  protected:
   CaptureSources()
       : sources_("STEREO_CAPTURE_SOURCES",
-                 std::string(kRed) + "\n" + kBlue + "\n" + kMissingFile + "\n" + kThirtyFrames + "\n") {}
+                 std::string(kBars) + "\n" + kCheckers + "\n" + kMissingFile + "\n" + kThirtyFrames + "\n") {}
   void SetUp() override {
     windows_ = std::make_unique<Windows>();
     filter_ = TVidFilter::Create<RecordingFilter>();
@@ -58,8 +85,8 @@ class CaptureSources : public ::testing::Test {
 };
 
 TEST_F(CaptureSources, BothListsOpenThemAndLivePairsAreDrawnInBothPanes) {
-  Select(form().ListBox1, kRed);
-  Select(form().ListBox2, kBlue);
+  Select(form().ListBox1, kBars);
+  Select(form().ListBox2, kCheckers);
   form().BuInitBoth->click();
   ASSERT_NE(dynamic_cast<tVideoDeviceDShow*>(form().Device1.get()), nullptr);
   ASSERT_NE(dynamic_cast<tVideoDeviceDShow*>(form().Device2.get()), nullptr);
@@ -69,21 +96,22 @@ TEST_F(CaptureSources, BothListsOpenThemAndLivePairsAreDrawnInBothPanes) {
   EXPECT_EQ(filter_->pairs.back().Left(), form().Device1->HeldFrame());
   EXPECT_EQ(filter_->pairs.back().Right(), form().Device2->HeldFrame());
 
-  // What is painted is each source's own frame: the red and the blue picture
-  // differ in grey, and both differ from the black of an undrawn pane.
+  // What is painted is each source's own frame, whole and upright: the two
+  // pictures have structure both ways, and differ.
   const TPaneBitmap& left = Form2->PbGraf1->Bitmap();
   const TPaneBitmap& right = Form2->PbGraf2->Bitmap();
   ASSERT_TRUE(left.Matches(320, 240, 8));
   ASSERT_TRUE(right.Matches(320, 240, 8));
-  EXPECT_EQ(left.Pixels()[0], static_cast<uint8_t>(form().Device1->HeldFrame()->imageData[0]));
-  EXPECT_NE(left.Pixels()[0], 0);
-  EXPECT_NE(right.Pixels()[0], 0);
-  EXPECT_NE(left.Pixels()[0], right.Pixels()[0]);
+  EXPECT_TRUE(HasStructure(form().Device1->HeldFrame()));
+  EXPECT_TRUE(HasStructure(form().Device2->HeldFrame()));
+  EXPECT_TRUE(PaneShows(left, form().Device1->HeldFrame()));
+  EXPECT_TRUE(PaneShows(right, form().Device2->HeldFrame()));
+  EXPECT_NE(std::memcmp(left.Pixels(), right.Pixels(), left.ByteSize()), 0);
 }
 
 TEST_F(CaptureSources, SourceThatFailsToStartShowsItsErrorAndTheOtherRuns) {
   Select(form().ListBox1, kMissingFile);
-  Select(form().ListBox2, kBlue);
+  Select(form().ListBox2, kCheckers);
   form().BuInitBoth->click();
   EXPECT_THAT(TakeShownErrors().toStdString(), ContainsRegex(" \\(\\$[0-9A-F]+\\)\\.\n$"));
   ASSERT_NE(form().Device2, nullptr);
