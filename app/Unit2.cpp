@@ -47,10 +47,11 @@ bool FitsBitmap(const IplImage& image, const TPaneBitmap& bitmap) {
 void CopyRowsBottomUp(const IplImage& image, TPaneBitmap& bitmap) {
   const std::size_t row_bytes = static_cast<std::size_t>(image.width) * image.nChannels;
   const std::ptrdiff_t pitch = bitmap.RowPitch();
-  for (int r = 0; r < image.height; ++r) {
-    const char* source =
-        image.imageData + static_cast<std::ptrdiff_t>(image.height - 1 - r) * image.widthStep;
-    std::memcpy(bitmap.Pixels() + r * pitch, source, row_bytes);
+  // The frame is read front to back, the order its memory is streamed in
+  // fastest; the bitmap is filled from its last row up.
+  uint8_t* target = bitmap.Pixels() + static_cast<std::ptrdiff_t>(image.height - 1) * pitch;
+  for (int r = 0; r < image.height; ++r, target -= pitch) {
+    std::memcpy(target, image.imageData + static_cast<std::ptrdiff_t>(r) * image.widthStep, row_bytes);
   }
 }
 
