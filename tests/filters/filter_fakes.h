@@ -58,9 +58,11 @@ class FakeMainWindow : public TMainWindowLink {
   std::unique_ptr<TDistortSetupLink> MakeDistortSetup(TDistortFilter&) override {
     return std::make_unique<FakeDistortSetup>();
   }
+  const TStereoCalibration* StereoCalibrationInForce() const override { return calibration; }
 
   IplImage* current_left = nullptr;
   IplImage* current_right = nullptr;
+  const TStereoCalibration* calibration = nullptr;
   std::vector<std::string> log;
   std::vector<Entry> entries;
 };

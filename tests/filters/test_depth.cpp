@@ -127,6 +127,8 @@ struct BadPair {
   cv::Size left, right;
   int right_channels;
   const char* line;
+  // The size of a stereo calibration in force; empty: none.
+  cv::Size calibrated{};
 };
 
 class DisparityBadPairTest : public DisparityFilterTest, public ::testing::WithParamInterface<BadPair> {};
@@ -137,17 +139,27 @@ TEST_P(DisparityBadPairTest, IsRefusedWithOneLineAndPassedOnUnchanged) {
   cv::Mat right_content = Texture(bad.right, 6);
   if (bad.right_channels == 3) cv::cvtColor(right_content, right_content, cv::COLOR_GRAY2BGR);
   const Image right = ImageOf(right_content);
+  TStereoCalibration calibration;
+  calibration.ImageSize = bad.calibrated;
+  if (!bad.calibrated.empty()) main_window_.calibration = &calibration;
   ImagePair pair;
   pair.Left() = left.get();
   pair.Right() = right.get();
   for (int frame = 0; frame < 3; ++frame) EXPECT_EQ(filter_->ProcessPair(pair), pair);
+  main_window_.calibration = nullptr;
   ASSERT_EQ(main_window_.log.size(), 1u);
   EXPECT_NE(main_window_.log[0].find(bad.line), std::string::npos) << main_window_.log[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, DisparityBadPairTest,
                          ::testing::Values(BadPair{"Sizes", {64, 48}, {80, 48}, 1, "differ (64 x 48"},
-                                           BadPair{"Colour", {64, 48}, {64, 48}, 3, "with 3"}),
+                                           BadPair{"Colour", {64, 48}, {64, 48}, 3, "with 3"},
+                                           BadPair{"CalibrationOfAnotherSize",
+                                                   {64, 48},
+                                                   {64, 48},
+                                                   1,
+                                                   "calibration is of 640 x 480 images",
+                                                   {640, 480}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct SettingsCase {
