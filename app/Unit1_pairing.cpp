@@ -71,8 +71,8 @@ void TForm1::PairBothSides() {
   // A memory refilled between the choice and its lock costs another look.
   constexpr int kHoldAttempts = 3;
   for (int attempt = 0; attempt < kHoldAttempts; ++attempt) {
-    const std::vector<FrameSlot> left = Device1->CompleteFrames();
-    const std::vector<FrameSlot> right = Device2->CompleteFrames();
+    const FrameList left = Device1->CompleteFrames();
+    const FrameList right = Device2->CompleteFrames();
     const std::optional<PairChoice> choice = ChooseMoment(left, right, FramePeriod_ms(false) / 2, last_pair_);
     if (!choice) {
       // The newer side waits for its partner's next frame.
@@ -80,8 +80,12 @@ void TForm1::PairBothSides() {
       WaitForPartner();
       return;
     }
+    // Both frames are kept before either side lets go of the pair it holds:
+    // a pair that can not be held whole leaves the last one as it was.
+    if (!Device2->PinFrame(choice->Right)) continue;
     IplImage* held_left = Device1->HoldFrame(choice->Left);
     IplImage* held_right = held_left != nullptr ? Device2->HoldFrame(choice->Right) : nullptr;
+    Device2->UnpinFrame(choice->Right);
     if (held_right != nullptr) {
       last_pair_ = *choice;
       HandleHeldPair(held_left, held_right, {choice->Left.Stamp, choice->Right.Stamp});
@@ -105,7 +109,7 @@ void TForm1::PartnerWaitEnded() {
 
 void TForm1::HandleOneSided(int side) {
   tVideoDevice* device = side == 1 ? Device1.get() : Device2.get();
-  const std::vector<FrameSlot> frames = device->CompleteFrames();
+  const FrameList frames = device->CompleteFrames();
   IplImage* held = device->HoldNewestFrame();
   const FrameStamp stamp = frames.empty() ? FrameStamp{} : frames.front().Stamp;
   if (side == 1) {
@@ -131,17 +135,18 @@ void TForm1::HandleHeldPair(IplImage* left, IplImage* right, const std::array<Fr
 double TForm1::FramePeriod_ms(bool slower) const {
   // A source that tells no rate is taken at the video rate.
   constexpr double kUnknownPeriod_ms = 40.0;
-  std::vector<double> periods;
+  std::optional<double> chosen;
+  const auto consider = [&](double period) {
+    if (!chosen || (slower ? period > *chosen : period < *chosen)) chosen = period;
+  };
   for (const tVideoDevice* device : {Device1.get(), Device2.get()}) {
-    if (device != nullptr && device->FrameRate > 0) periods.push_back(1000.0 / device->FrameRate);
+    if (device != nullptr && device->FrameRate > 0) consider(1000.0 / device->FrameRate);
   }
   if (ChTrigger->isChecked()) {
     if (const double interval = TimerInterval(tbFrameRate->value()); std::isfinite(interval))
-      periods.push_back(interval);
+      consider(interval);
   }
-  if (periods.empty()) return kUnknownPeriod_ms;
-  return slower ? *std::max_element(periods.begin(), periods.end())
-                : *std::min_element(periods.begin(), periods.end());
+  return chosen.value_or(kUnknownPeriod_ms);
 }
 
 void TForm1::HandlePair(IplImage* left, IplImage* right) {

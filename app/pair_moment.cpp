@@ -16,9 +16,8 @@ bool Handled(const FrameSlot& slot, const FrameSlot& last) {
 
 }  // namespace
 
-std::optional<PairChoice> ChooseMoment(const std::vector<FrameSlot>& left,
-                                       const std::vector<FrameSlot>& right, double tolerance_ms,
-                                       const PairChoice& last) {
+std::optional<PairChoice> ChooseMoment(std::span<const FrameSlot> left, std::span<const FrameSlot> right,
+                                       double tolerance_ms, const PairChoice& last) {
   for (const FrameSlot& l : left) {
     for (const FrameSlot& r : right) {
       if (!SameMoment(l.Stamp, r.Stamp, tolerance_ms)) continue;
@@ -30,7 +29,7 @@ std::optional<PairChoice> ChooseMoment(const std::vector<FrameSlot>& left,
   return std::nullopt;
 }
 
-int OlderSide(const std::vector<FrameSlot>& left, const std::vector<FrameSlot>& right) {
+int OlderSide(std::span<const FrameSlot> left, std::span<const FrameSlot> right) {
   if (left.empty()) return 1;
   if (right.empty()) return 2;
   return left.front().Stamp.Time_ms < right.front().Stamp.Time_ms ? 1 : 2;

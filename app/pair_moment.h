@@ -5,7 +5,7 @@
 // trigger), and only a pair that was not handled before.
 
 #include <optional>
-#include <vector>
+#include <span>
 
 #include "Video/vidclass/frame_store.h"
 
@@ -16,10 +16,9 @@ struct PairChoice {
 
 // Both lists newest first. A stamp of frame number 0 is unknown: it matches
 // any time and counts as new. Nothing when no new pair lies within tolerance.
-std::optional<PairChoice> ChooseMoment(const std::vector<FrameSlot>& left,
-                                       const std::vector<FrameSlot>& right, double tolerance_ms,
-                                       const PairChoice& last);
+std::optional<PairChoice> ChooseMoment(std::span<const FrameSlot> left, std::span<const FrameSlot> right,
+                                       double tolerance_ms, const PairChoice& last);
 
 // The side whose newest frame is the older one when no pair is found: that
 // side's partner is still to come, so it waits for its next frame. 1 or 2.
-int OlderSide(const std::vector<FrameSlot>& left, const std::vector<FrameSlot>& right);
+int OlderSide(std::span<const FrameSlot> left, std::span<const FrameSlot> right);

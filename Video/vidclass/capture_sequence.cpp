@@ -49,15 +49,14 @@ int CaptureSequence::IndexOf(int32_t id) const {
   return -1;
 }
 
-std::vector<FrameSlot> CaptureSequence::CompleteFrames() {
+FrameList CaptureSequence::CompleteFrames() {
   const std::lock_guard lock(mutex_);
-  std::vector<FrameSlot> frames;
+  FrameList frames;
   for (const Memory& memory : memories_) {
     FrameSlot slot{memory.Id, {}};
-    if (StampOf(memory, slot.Stamp)) frames.push_back(slot);
+    if (StampOf(memory, slot.Stamp)) frames.Add(slot);
   }
-  std::sort(frames.begin(), frames.end(),
-            [](const FrameSlot& a, const FrameSlot& b) { return a.Stamp.Number > b.Stamp.Number; });
+  frames.SortNewestFirst();
   return frames;
 }
 
@@ -72,16 +71,33 @@ void CaptureSequence::Unlock(Memory& memory) {
   if (--memory.Locks == 0) calls_.UnlockSeqBuf(handle_, IS_IGNORE_SEQUENCE_NUMBER, memory.Pixels);
 }
 
-IplImage* CaptureSequence::Hold(const FrameSlot& slot) {
-  const std::lock_guard lock(mutex_);
+int CaptureSequence::LockIfHolding(const FrameSlot& slot) {
   const int index = IndexOf(slot.Memory);
-  if (index < 0 || !Lock(memories_[index])) return nullptr;
+  if (index < 0 || !Lock(memories_[index])) return -1;
   // Locked now: what the memory holds stays. It must still be the frame chosen.
   FrameStamp stamp;
   if (!StampOf(memories_[index], stamp) || !(stamp == slot.Stamp)) {
     Unlock(memories_[index]);
-    return nullptr;
+    return -1;
   }
+  return index;
+}
+
+bool CaptureSequence::Pin(const FrameSlot& slot) {
+  const std::lock_guard lock(mutex_);
+  return LockIfHolding(slot) >= 0;
+}
+
+void CaptureSequence::Unpin(const FrameSlot& slot) {
+  const std::lock_guard lock(mutex_);
+  const int index = IndexOf(slot.Memory);
+  if (index >= 0 && memories_[index].Locks > 0) Unlock(memories_[index]);
+}
+
+IplImage* CaptureSequence::Hold(const FrameSlot& slot) {
+  const std::lock_guard lock(mutex_);
+  const int index = LockIfHolding(slot);
+  if (index < 0) return nullptr;
   if (held_ >= 0) Unlock(memories_[held_]);
   held_ = index;
   header_.imageData = memories_[index].Pixels;

@@ -42,6 +42,7 @@ class CaptureSequence : public FrameStore {
   // Memories in the ring: one held by the window, one a recording capture
   // thread may read, and enough for the driver to go on filling meanwhile.
   static constexpr int kMemories = 5;
+  static_assert(kMemories <= FrameList::kCapacity);
 
   // `format` is the header of the memory already bound; the others are made
   // like it.
@@ -53,8 +54,10 @@ class CaptureSequence : public FrameStore {
   // driver result, or 0.
   int32_t Build(char* bound, int32_t boundId, int32_t bitsPerPixel);
 
-  std::vector<FrameSlot> CompleteFrames() override;
+  FrameList CompleteFrames() override;
   IplImage* Hold(const FrameSlot& slot) override;
+  bool Pin(const FrameSlot& slot) override;
+  void Unpin(const FrameSlot& slot) override;
   IplImage* Held() override;
   void Release() override;
   bool ReadNewest(const FrameReader& read) override;
@@ -68,6 +71,9 @@ class CaptureSequence : public FrameStore {
   };
   // Called with mutex_ held; false when the driver refuses the lock.
   bool Lock(Memory& memory);
+  // Called with mutex_ held: the memory's index, locked, or -1 when it no
+  // longer holds that frame.
+  int LockIfHolding(const FrameSlot& slot);
   void Unlock(Memory& memory);
   bool StampOf(const Memory& memory, FrameStamp& stamp) const;
   int IndexOf(int32_t id) const;

@@ -3,7 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-CopiedFrames::CopiedFrames(const IplImage& format, int count) : copies_(static_cast<size_t>(count)) {
+void FrameList::Add(const FrameSlot& slot) {
+  if (count_ < kCapacity) slots_[count_++] = slot;
+}
+
+void FrameList::SortNewestFirst() {
+  std::sort(slots_.begin(), slots_.begin() + count_,
+            [](const FrameSlot& a, const FrameSlot& b) { return a.Stamp.Number > b.Stamp.Number; });
+}
+
+CopiedFrames::CopiedFrames(const IplImage& format, int count)
+    : copies_(static_cast<size_t>(std::min(count, FrameList::kCapacity))) {
   for (Copy& copy : copies_)
     copy.Image = CreateImage(cvSize(format.width, format.height), format.nChannels, format.depth, true);
 }
@@ -35,26 +45,42 @@ bool CopiedFrames::Put(const char* pixels, int pitch, const FrameStamp& stamp) {
   return true;
 }
 
-std::vector<FrameSlot> CopiedFrames::CompleteFrames() {
+FrameList CopiedFrames::CompleteFrames() {
   const std::lock_guard lock(mutex_);
-  std::vector<FrameSlot> frames;
+  FrameList frames;
   for (int i = 0; i < static_cast<int>(copies_.size()); ++i) {
-    if (copies_[i].Complete) frames.push_back({i, copies_[i].Stamp});
+    if (copies_[i].Complete) frames.Add({i, copies_[i].Stamp});
   }
-  std::sort(frames.begin(), frames.end(),
-            [](const FrameSlot& a, const FrameSlot& b) { return a.Stamp.Number > b.Stamp.Number; });
+  frames.SortNewestFirst();
   return frames;
+}
+
+int CopiedFrames::LockIfHolding(const FrameSlot& slot) {
+  if (slot.Memory < 0 || slot.Memory >= static_cast<int>(copies_.size())) return -1;
+  Copy& copy = copies_[slot.Memory];
+  if (!copy.Complete || !(copy.Stamp == slot.Stamp)) return -1;
+  ++copy.Locks;
+  return slot.Memory;
 }
 
 IplImage* CopiedFrames::Hold(const FrameSlot& slot) {
   const std::lock_guard lock(mutex_);
-  if (slot.Memory < 0 || slot.Memory >= static_cast<int>(copies_.size())) return nullptr;
-  Copy& copy = copies_[slot.Memory];
-  if (!copy.Complete || !(copy.Stamp == slot.Stamp)) return nullptr;
-  ++copy.Locks;
+  const int index = LockIfHolding(slot);
+  if (index < 0) return nullptr;
   Unlock(held_);
-  held_ = slot.Memory;
-  return copy.Image;
+  held_ = index;
+  return copies_[index].Image;
+}
+
+bool CopiedFrames::Pin(const FrameSlot& slot) {
+  const std::lock_guard lock(mutex_);
+  return LockIfHolding(slot) >= 0;
+}
+
+void CopiedFrames::Unpin(const FrameSlot& slot) {
+  const std::lock_guard lock(mutex_);
+  if (slot.Memory >= 0 && slot.Memory < static_cast<int>(copies_.size()) && copies_[slot.Memory].Locks > 0)
+    Unlock(slot.Memory);
 }
 
 IplImage* CopiedFrames::Held() {

@@ -3,8 +3,10 @@
 // Where a source keeps its complete frames, and how the window holds one whole
 // while no driver writes it.
 
+#include <array>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "Video/vidclass/frame_stamp.h"
@@ -14,6 +16,26 @@
 struct FrameSlot {
   int32_t Memory = 0;
   FrameStamp Stamp;
+};
+
+// A source's complete frames, newest first. The window asks for them at every
+// frame, so the list is a fixed array rather than memory from the heap; no
+// source keeps more frames than it holds.
+class FrameList {
+ public:
+  static constexpr int kCapacity = 8;
+
+  void Add(const FrameSlot& slot);
+  void SortNewestFirst();
+  bool empty() const { return count_ == 0; }
+  const FrameSlot& front() const { return slots_[0]; }
+  const FrameSlot* begin() const { return slots_.data(); }
+  const FrameSlot* end() const { return slots_.data() + count_; }
+  operator std::span<const FrameSlot>() const { return {begin(), end()}; }
+
+ private:
+  std::array<FrameSlot, kCapacity> slots_{};
+  int count_ = 0;
 };
 
 using FrameReader = std::function<void(const IplImage&)>;
@@ -26,10 +48,15 @@ class FrameStore {
   FrameStore& operator=(const FrameStore&) = delete;
 
   // Newest first.
-  virtual std::vector<FrameSlot> CompleteFrames() = 0;
+  virtual FrameList CompleteFrames() = 0;
   // Locks that frame and lets go of the one held before; null when the
   // memory no longer holds that frame.
   virtual IplImage* Hold(const FrameSlot& slot) = 0;
+  // Keeps that frame from being refilled without holding it, so the other
+  // side of a pair can be held first; false when it is gone already. Each
+  // pin that succeeded is ended by one Unpin.
+  virtual bool Pin(const FrameSlot& slot) = 0;
+  virtual void Unpin(const FrameSlot& slot) = 0;
   virtual IplImage* Held() = 0;
   virtual void Release() = 0;
   virtual bool ReadNewest(const FrameReader& read) = 0;
@@ -46,8 +73,10 @@ class CopiedFrames : public FrameStore {
   // nobody holds; false when every image is held. Any thread.
   bool Put(const char* pixels, int pitch, const FrameStamp& stamp);
 
-  std::vector<FrameSlot> CompleteFrames() override;
+  FrameList CompleteFrames() override;
   IplImage* Hold(const FrameSlot& slot) override;
+  bool Pin(const FrameSlot& slot) override;
+  void Unpin(const FrameSlot& slot) override;
   IplImage* Held() override;
   void Release() override;
   bool ReadNewest(const FrameReader& read) override;
@@ -59,7 +88,9 @@ class CopiedFrames : public FrameStore {
     int Locks = 0;
     bool Complete = false;
   };
-  // Called with mutex_ held.
+  // Called with mutex_ held. LockIfHolding: the copy's index, or -1 when it
+  // no longer holds that frame.
+  int LockIfHolding(const FrameSlot& slot);
   void Unlock(int index);
 
   std::mutex mutex_;

@@ -97,13 +97,20 @@ platform::WaitResult tVideoDevice::WaitForFrame() {
   return Thread->FrameEvent.Wait(kFrameWaitTimeoutMs);
 }
 
-std::vector<FrameSlot> tVideoDevice::CompleteFrames() {
+FrameList tVideoDevice::CompleteFrames() {
   if (Frames) return Frames->CompleteFrames();
-  if (Image == nullptr) return {};
-  return {FrameSlot{}};
+  FrameList frames;
+  if (Image != nullptr) frames.Add(FrameSlot{});
+  return frames;
 }
 
 IplImage* tVideoDevice::HoldFrame(const FrameSlot& slot) { return Frames ? Frames->Hold(slot) : Image; }
+
+bool tVideoDevice::PinFrame(const FrameSlot& slot) { return Frames ? Frames->Pin(slot) : Image != nullptr; }
+
+void tVideoDevice::UnpinFrame(const FrameSlot& slot) {
+  if (Frames) Frames->Unpin(slot);
+}
 
 IplImage* tVideoDevice::HoldNewestFrame() {
   for (const FrameSlot& slot : CompleteFrames()) {

@@ -132,10 +132,14 @@ class tVideoDevice {
 
   // The complete frames the source holds, newest first. Without a store the
   // one frame is Image, with an unknown stamp.
-  std::vector<FrameSlot> CompleteFrames();
+  FrameList CompleteFrames();
   // Holds that frame whole until the next hold or release; null when it was
   // refilled meanwhile. User-interface thread.
   IplImage* HoldFrame(const FrameSlot& slot);
+  // Keeps that frame from being refilled until UnpinFrame, without holding
+  // it; false when it was refilled meanwhile.
+  bool PinFrame(const FrameSlot& slot);
+  void UnpinFrame(const FrameSlot& slot);
   // The newest complete frame, held; null when there is none.
   IplImage* HoldNewestFrame();
   // The frame held now; null when none.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "Video/vidclass/frame_store.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/pair_moment.h"
@@ -106,6 +107,48 @@ TEST_F(PairingTest, SilentSecondSourceHoldsTheFirstBackForOnePeriodOnly) {
   EXPECT_NE(filter_->pairs[0].Left(), nullptr);
   EXPECT_EQ(filter_->pairs[0].Right(), nullptr);
   EXPECT_FALSE(form().Arrived1);
+}
+
+// Copies that refuse to be kept once told to, as a memory the driver refilled
+// between the choice of a pair and its lock.
+class RefusingFrames : public CopiedFrames {
+ public:
+  using CopiedFrames::CopiedFrames;
+  IplImage* Hold(const FrameSlot& slot) override { return refuse ? nullptr : CopiedFrames::Hold(slot); }
+  bool Pin(const FrameSlot& slot) override { return !refuse && CopiedFrames::Pin(slot); }
+  bool refuse = false;
+};
+
+TEST_F(PairingTest, PairThatCanNotBeHeldWholeLeavesTheLastPairHeld) {
+  FakeSource* left = OpenLeft();
+  FakeSource* right = OpenRight();
+  left->Frames = std::make_unique<CopiedFrames>(*left->Image, 3);
+  auto refusing = std::make_unique<RefusingFrames>(*right->Image, 3);
+  RefusingFrames& right_frames = *refusing;
+  right->Frames = std::move(refusing);
+  const std::vector<char> pixels(static_cast<size_t>(left->Image->imageSize));
+  const auto put_both = [&](uint64_t number) {
+    const FrameStamp stamp{number, 40.0 * static_cast<double>(number)};
+    ASSERT_TRUE(static_cast<CopiedFrames&>(*left->Frames).Put(pixels.data(), left->Image->widthStep, stamp));
+    ASSERT_TRUE(right_frames.Put(pixels.data(), right->Image->widthStep, stamp));
+  };
+  put_both(1);
+  Announce({2024, 2025});
+  ASSERT_EQ(Pairs(), 1u);
+  const IplImage* first_left = left->HeldFrame();
+
+  put_both(2);
+  right_frames.refuse = true;
+  Announce({2024, 2025});
+  EXPECT_EQ(Pairs(), 1u);
+  EXPECT_EQ(left->HeldFrame(), first_left);
+
+  right_frames.refuse = false;
+  Announce({2024, 2025});
+  ASSERT_EQ(Pairs(), 2u);
+  EXPECT_EQ(filter_->pairs[1].Stamps[0].Number, 2u);
+  EXPECT_EQ(filter_->pairs[1].Stamps[1].Number, 2u);
+  EXPECT_NE(left->HeldFrame(), first_left);
 }
 
 FrameSlot Frame(int32_t memory, uint64_t number, double time_ms) { return {memory, {number, time_ms}}; }
