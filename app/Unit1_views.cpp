@@ -86,12 +86,14 @@ void TForm1::ReleaseViewBuffers() {
 void TForm1::PrepareViewBuffers(const IplImage* frame) {
   if (frame == nullptr) return;
   ReleaseViewBuffers();
-  ViewColourLeft = iplCloneImage(frame);
-  ViewColourRight = iplCloneImage(frame);
-  // The grey header the views need, zero-filled, with the ownership marker
-  // that lets ReleaseImage free its pixels too.
-  ViewGreyLeft = CreateImage(cvSize(frame->width, frame->height), 1, IPL_DEPTH_8U, true);
-  ViewGreyRight = iplCloneImage(ViewGreyLeft);
+  // Work images of the frame's format, zero-filled, with the ownership marker
+  // that lets ReleaseImage free their pixels too. Only the format is taken:
+  // the frame's memory belongs to a running driver.
+  const CvSize size = cvSize(frame->width, frame->height);
+  ViewColourLeft = CreateImage(size, frame->nChannels, frame->depth, true);
+  ViewColourRight = CreateImage(size, frame->nChannels, frame->depth, true);
+  ViewGreyLeft = CreateImage(size, 1, IPL_DEPTH_8U, true);
+  ViewGreyRight = CreateImage(size, 1, IPL_DEPTH_8U, true);
 }
 
 void TForm1::ShowDifference() {

@@ -36,8 +36,8 @@ bool CopiedFrames::Put(const char* pixels, int pitch, const FrameStamp& stamp) {
   IplImage* image = copies_[target].Image;
   const int row_bytes = std::min(pitch, image->widthStep);
   for (int row = 0; row < image->height; ++row)
-    std::memcpy(image->imageData + row * image->widthStep, pixels + static_cast<ptrdiff_t>(row) * pitch,
-                row_bytes);
+    std::memcpy(image->imageData + static_cast<ptrdiff_t>(row) * image->widthStep,
+                pixels + static_cast<ptrdiff_t>(row) * pitch, row_bytes);
   const std::lock_guard lock(mutex_);
   copies_[target].Stamp = stamp;
   copies_[target].Complete = true;
