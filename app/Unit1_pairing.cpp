@@ -109,9 +109,17 @@ void TForm1::PartnerWaitEnded() {
 
 void TForm1::HandleOneSided(int side) {
   tVideoDevice* device = side == 1 ? Device1.get() : Device2.get();
-  const FrameList frames = device->CompleteFrames();
-  IplImage* held = device->HoldNewestFrame();
-  const FrameStamp stamp = frames.empty() ? FrameStamp{} : frames.front().Stamp;
+  // The stamp that goes with the side is the held frame's: the newest may be
+  // refilled before its lock, and an older one held instead.
+  IplImage* held = nullptr;
+  FrameStamp stamp;
+  for (const FrameSlot& slot : device->CompleteFrames()) {
+    held = device->HoldFrame(slot);
+    if (held != nullptr) {
+      stamp = slot.Stamp;
+      break;
+    }
+  }
   if (side == 1) {
     HandleHeldPair(held, nullptr, {stamp, FrameStamp{}});
   } else {

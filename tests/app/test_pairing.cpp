@@ -109,14 +109,16 @@ TEST_F(PairingTest, SilentSecondSourceHoldsTheFirstBackForOnePeriodOnly) {
   EXPECT_FALSE(form().Arrived1);
 }
 
-// Copies that refuse to be kept once told to, as a memory the driver refilled
+// Copies that refuse to keep one frame, as a memory the driver refilled
 // between the choice of a pair and its lock.
 class RefusingFrames : public CopiedFrames {
  public:
   using CopiedFrames::CopiedFrames;
-  IplImage* Hold(const FrameSlot& slot) override { return refuse ? nullptr : CopiedFrames::Hold(slot); }
-  bool Pin(const FrameSlot& slot) override { return !refuse && CopiedFrames::Pin(slot); }
-  bool refuse = false;
+  IplImage* Hold(const FrameSlot& slot) override {
+    return slot.Stamp.Number == refused ? nullptr : CopiedFrames::Hold(slot);
+  }
+  bool Pin(const FrameSlot& slot) override { return slot.Stamp.Number != refused && CopiedFrames::Pin(slot); }
+  uint64_t refused = 0;
 };
 
 TEST_F(PairingTest, PairThatCanNotBeHeldWholeLeavesTheLastPairHeld) {
@@ -138,17 +140,33 @@ TEST_F(PairingTest, PairThatCanNotBeHeldWholeLeavesTheLastPairHeld) {
   const IplImage* first_left = left->HeldFrame();
 
   put_both(2);
-  right_frames.refuse = true;
+  right_frames.refused = 2;
   Announce({2024, 2025});
   EXPECT_EQ(Pairs(), 1u);
   EXPECT_EQ(left->HeldFrame(), first_left);
 
-  right_frames.refuse = false;
+  right_frames.refused = 0;
   Announce({2024, 2025});
   ASSERT_EQ(Pairs(), 2u);
   EXPECT_EQ(filter_->pairs[1].Stamps[0].Number, 2u);
   EXPECT_EQ(filter_->pairs[1].Stamps[1].Number, 2u);
   EXPECT_NE(left->HeldFrame(), first_left);
+}
+
+TEST_F(PairingTest, OneSidedPairCarriesTheStampOfTheFrameHeld) {
+  FakeSource* right = OpenRight();
+  auto refusing = std::make_unique<RefusingFrames>(*right->Image, 3);
+  RefusingFrames& frames = *refusing;
+  right->Frames = std::move(refusing);
+  const std::vector<char> pixels(static_cast<size_t>(right->Image->imageSize));
+  for (uint64_t number : {1u, 2u})
+    ASSERT_TRUE(
+        frames.Put(pixels.data(), right->Image->widthStep, {number, 40.0 * static_cast<double>(number)}));
+  frames.refused = 2;
+  Announce({2025});
+  ASSERT_EQ(Pairs(), 1u);
+  EXPECT_EQ(filter_->pairs[0].Right(), right->HeldFrame());
+  EXPECT_EQ(filter_->pairs[0].Stamps[1].Number, 1u);
 }
 
 FrameSlot Frame(int32_t memory, uint64_t number, double time_ms) { return {memory, {number, time_ms}}; }
