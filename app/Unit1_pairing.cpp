@@ -109,17 +109,8 @@ void TForm1::PartnerWaitEnded() {
 
 void TForm1::HandleOneSided(int side) {
   tVideoDevice* device = side == 1 ? Device1.get() : Device2.get();
-  // The stamp that goes with the side is the held frame's: the newest may be
-  // refilled before its lock, and an older one held instead.
-  IplImage* held = nullptr;
   FrameStamp stamp;
-  for (const FrameSlot& slot : device->CompleteFrames()) {
-    held = device->HoldFrame(slot);
-    if (held != nullptr) {
-      stamp = slot.Stamp;
-      break;
-    }
-  }
+  IplImage* held = device->HoldNewestFrame(&stamp);
   if (side == 1) {
     HandleHeldPair(held, nullptr, {stamp, FrameStamp{}});
   } else {

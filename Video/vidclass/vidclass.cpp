@@ -112,9 +112,12 @@ void tVideoDevice::UnpinFrame(const FrameSlot& slot) {
   if (Frames) Frames->Unpin(slot);
 }
 
-IplImage* tVideoDevice::HoldNewestFrame() {
+IplImage* tVideoDevice::HoldNewestFrame(FrameStamp* stamp) {
   for (const FrameSlot& slot : CompleteFrames()) {
-    if (IplImage* held = HoldFrame(slot)) return held;
+    if (IplImage* held = HoldFrame(slot)) {
+      if (stamp != nullptr) *stamp = slot.Stamp;
+      return held;
+    }
   }
   return nullptr;
 }

@@ -140,8 +140,10 @@ class tVideoDevice {
   // it; false when it was refilled meanwhile.
   bool PinFrame(const FrameSlot& slot);
   void UnpinFrame(const FrameSlot& slot);
-  // The newest complete frame, held; null when there is none.
-  IplImage* HoldNewestFrame();
+  // The newest complete frame that could be held, and its stamp when asked
+  // for (the newest listed may be refilled before its lock, and an older one
+  // held instead); null when there is none.
+  IplImage* HoldNewestFrame(FrameStamp* stamp = nullptr);
   // The frame held now; null when none.
   IplImage* HeldFrame();
   // The frame held now, else the newest one, held.

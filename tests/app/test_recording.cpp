@@ -109,6 +109,19 @@ class RecordingTest : public ::testing::Test {
     }
     form().Button3->click();
   }
+  // A file pair of one frame each, written and closed.
+  void RecordOnePair() {
+    OpenSources();
+    OpenWriters(Path("run.avi"));
+    PaintAndWrite(0);
+    form().BuCloseWriter->click();
+  }
+  // Both sources announce a frame and the window takes them.
+  void AnnounceBoth() {
+    form().Post(kFirstSourceMessage);
+    form().Post(kSecondSourceMessage);
+    QCoreApplication::sendPostedEvents(&form());
+  }
   // Reads pairs until both files end; the frames each side gave.
   std::pair<int, int> ReadToEnd(int most) {
     std::pair<int, int> frames{0, 0};
@@ -185,16 +198,11 @@ TEST_F(RecordingTest, EveryOpenWriterIsFinishedWhateverBecameOfItsSource) {
 }
 
 TEST_F(RecordingTest, Regression_FrameOfAnotherFormatNeverLandsInADevicesImage) {
-  OpenSources();
-  OpenWriters(Path("run.avi"));
-  PaintAndWrite(0);
-  form().BuCloseWriter->click();
+  RecordOnePair();
   // A live pair of smaller grey sources leaves their images current.
   form().Device1 = std::make_unique<FakeSource>(32, 24, 1);
   iplSet(form().Device1->Image, 0x55);
-  form().Post(kFirstSourceMessage);
-  form().Post(kSecondSourceMessage);
-  QCoreApplication::sendPostedEvents(&form());
+  AnnounceBoth();
   ASSERT_EQ(form().CurrentLeft, form().Device1->Image);
   OpenReaders(Path("runL.avi"));
   form().BuReadSingle->click();
@@ -206,16 +214,11 @@ TEST_F(RecordingTest, Regression_FrameOfAnotherFormatNeverLandsInADevicesImage) 
 }
 
 TEST_F(RecordingTest, Regression_FrameOfTheSourcesOwnFormatGoesIntoTheWindowsImage) {
-  OpenSources();
-  OpenWriters(Path("run.avi"));
-  PaintAndWrite(0);
-  form().BuCloseWriter->click();
+  RecordOnePair();
   // A running source of the file's own format: its memory is the driver's.
   IplImage* source = form().Device1->Image;
   std::memset(source->imageData, 0x55, static_cast<size_t>(source->imageSize));
-  form().Post(kFirstSourceMessage);
-  form().Post(kSecondSourceMessage);
-  QCoreApplication::sendPostedEvents(&form());
+  AnnounceBoth();
   ASSERT_EQ(form().CurrentLeft, form().Device1->Image);
   OpenReaders(Path("runL.avi"));
   form().BuReadSingle->click();
