@@ -11,6 +11,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "app/application.h"
 #include "app/coverage_bars.h"
@@ -35,8 +36,18 @@ struct BusyCursor {
 TFoDistortSetup::TFoDistortSetup(QWidget* parent, TDistortFilter* filter)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint),
       Filter(filter),
-      ui_(std::make_unique<Ui::TFoDistortSetup>()) {
+      ui_(std::make_unique<Ui::TFoDistortSetup>()),
+      views_load_timer_(new QTimer(this)) {
   ui_->setupUi(this);
+  for (QSpinBox* corners : {ui_->SeBoardWidth, ui_->SeBoardHeight}) {
+    corners->setRange(TCalibrationFilter::MinCorners, TCalibrationFilter::MaxCorners);
+  }
+  ui_->SeSquareSize->setMaximum(TCalibrationFilter::MaxSquareSize_mm);
+  constexpr int kViewsLoadPoll_ms = 50;
+  views_load_timer_->setInterval(kViewsLoadPoll_ms);
+  connect(views_load_timer_, &QTimer::timeout, this, Guarded([this] {
+            if (Filter == nullptr || !Filter->LoadViewsStep()) views_load_timer_->stop();
+          }));
   CoMode = ui_->CoMode;
   Memo1 = ui_->Memo1;
   StatusBar1 = ui_->StatusBar1;
@@ -198,5 +209,9 @@ void TFoDistortSetup::BuSaveViewsClick() {
 void TFoDistortSetup::BuLoadViewsClick() {
   if (Filter == nullptr) return;
   const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Load views"));
-  if (!folder.isEmpty()) Filter->LoadViews(folder.toStdString());
+  if (!folder.isEmpty()) LoadViewsFrom(folder);
+}
+
+void TFoDistortSetup::LoadViewsFrom(const QString& folder) {
+  if (Filter != nullptr && Filter->LoadViews(folder.toStdString())) views_load_timer_->start();
 }

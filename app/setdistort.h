@@ -12,6 +12,7 @@
 #include "filters/filter_setup.h"
 
 class QComboBox;
+class QTimer;
 class QPlainTextEdit;
 class QStatusBar;
 class TDecimalSpinEdit;
@@ -69,12 +70,17 @@ class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMem
   void BuDropWorstClick();
   void BuSaveViewsClick();
   void BuLoadViewsClick();
+  // Starts loading a views folder and follows it until it is done, the
+  // window going on meanwhile.
+  void LoadViewsFrom(const QString& folder);
 
  private:
   // Runs a long calibration step with the dialog showing that it works.
   void RunBusy(void (TDistortFilter::*step)());
 
   std::unique_ptr<Ui::TFoDistortSetup> ui_;
+  // Polls a views load that runs off this thread.
+  QTimer* views_load_timer_;
   std::array<TDecimalSpinEdit*, kDistortFieldCount> fields_{};
 };
 

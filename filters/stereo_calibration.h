@@ -56,8 +56,25 @@ const char* LengthUnit(const TStereoCalibration& calibration);
 // pixels, scaled so that its last element is 1.
 cv::Matx33d InfinityWarp(const cv::Matx33d& k1, const cv::Matx33d& r, const cv::Matx33d& k2);
 
-// OpenCV YAML storage; false (with the reason) when it cannot be written.
+// Largest image side a calibration file may name.
+inline constexpr int kLargestImageSide = 16384;
+
+// Why the matrix is no camera matrix [fx 0 cx; 0 fy cy; 0 0 1] with
+// positive focal lengths; empty when it is one.
+std::string CameraMatrixRefusal(const cv::Matx33d& k);
+// Why R and T are not the pair calibrated together (never calibrated: T
+// zero); empty when they are.
+std::string PairRefusal(const TStereoCalibration& calibration);
+// Why R, T, R1, R2, P1, P2 and Q are not the pair calibrated together and
+// its rectification, as "Stereo Calibrate" makes them (never made: all
+// zero); empty when they are.
+std::string RectificationRefusal(const TStereoCalibration& calibration);
+
+// OpenCV YAML storage; R, T, E, F only where the pair was calibrated
+// together, R1, R2, P1, P2, Q only where they are its rectification. False
+// (with the reason) when it cannot be written.
 bool WriteCalibrationFile(const std::string& path, const TStereoCalibration& calibration, std::string& why);
-// None (with the reason) for a file that is not such a calibration or is
-// damaged.
+// None (with the reason) for a file that is not such a calibration, is
+// damaged or holds values no calibration has. A file without the pair's
+// part gives a record whose RectificationRefusal is not empty.
 std::optional<TStereoCalibration> ReadCalibrationFile(const std::string& path, std::string& why);

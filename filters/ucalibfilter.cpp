@@ -48,14 +48,16 @@ void TCalibrationFilter::Log(const std::string& line) {
 
 void TCalibrationFilter::SetCameraCount(int count) {
   Cameras.assign(static_cast<size_t>(std::max(count, 0)), Camera{});
-  SizeStores();
-}
-
-void TCalibrationFilter::SizeStores() {
   const size_t capacity = static_cast<size_t>(MaxViews) * CornersPerView();
   for (Camera& camera : Cameras) {
     camera.ImagePoints.assign(capacity, {});
     camera.ObjectPoints.assign(capacity, {});
+  }
+  ResetViews();
+}
+
+void TCalibrationFilter::ResetViews() {
+  for (Camera& camera : Cameras) {
     camera.ViewFrames.clear();
     camera.ViewCount = 0;
     camera.ViewSize = {};
@@ -68,18 +70,59 @@ void TCalibrationFilter::SizeStores() {
   still_searches_ = 0;
 }
 
+std::string TCalibrationFilter::BoardSizeRefusal(int width, int height) {
+  // The search cannot take a board of fewer corners.
+  if (width >= MinCorners && height >= MinCorners && width <= MaxCorners && height <= MaxCorners) return {};
+  return FormatLine("Board %d x %d refused: at least %d x %d and at most %d x %d corners", width, height,
+                    MinCorners, MinCorners, MaxCorners, MaxCorners);
+}
+
 bool TCalibrationFilter::SetBoardSize(int width, int height) {
   if (width == BoardWidth && height == BoardHeight) return true;
-  // The search cannot take a board of fewer corners.
-  if (width < MinCorners || height < MinCorners) {
-    Log(FormatLine("Board %d x %d refused: at least %d x %d corners", width, height, MinCorners, MinCorners));
+  if (const std::string why = BoardSizeRefusal(width, height); !why.empty()) {
+    Log(why);
     return false;
+  }
+  // The new stores are made before anything changes.
+  const size_t capacity = static_cast<size_t>(MaxViews) * static_cast<size_t>(width * height);
+  std::vector<std::vector<cv::Point2f>> image_points(Cameras.size());
+  std::vector<std::vector<cv::Point3f>> object_points(Cameras.size());
+  try {
+    for (size_t index = 0; index < Cameras.size(); ++index) {
+      image_points[index].resize(capacity);
+      object_points[index].resize(capacity);
+    }
+  } catch (const std::bad_alloc&) {
+    Log(FormatLine("Board %d x %d refused: no memory for its views", width, height));
+    return false;
+  }
+  for (size_t index = 0; index < Cameras.size(); ++index) {
+    Cameras[index].ImagePoints.swap(image_points[index]);
+    Cameras[index].ObjectPoints.swap(object_points[index]);
   }
   BoardWidth = width;
   BoardHeight = height;
-  SizeStores();
+  ResetViews();
   Log(FormatLine("Board %d x %d: views cleared", width, height));
   return true;
+}
+
+void TCalibrationFilter::TakeViews(TCalibrationFilter&& other) {
+  BoardWidth = other.BoardWidth;
+  BoardHeight = other.BoardHeight;
+  SquareSize_mm = other.SquareSize_mm;
+  SubPixel = other.SubPixel;
+  ResetViews();
+  for (size_t index = 0; index < Cameras.size() && index < other.Cameras.size(); ++index) {
+    Camera& camera = Cameras[index];
+    Camera& taken = other.Cameras[index];
+    camera.ImagePoints = std::move(taken.ImagePoints);
+    camera.ObjectPoints = std::move(taken.ObjectPoints);
+    camera.ViewFrames = std::move(taken.ViewFrames);
+    camera.ViewCount = taken.ViewCount;
+    camera.ViewSize = taken.ViewSize;
+  }
+  Shapes = std::move(other.Shapes);
 }
 
 void TCalibrationFilter::Refine(const cv::Mat& image, std::vector<cv::Point2f>& corners) {

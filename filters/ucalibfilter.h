@@ -18,6 +18,10 @@ class TCalibrationFilter {
  public:
   static constexpr int MaxViews = 20;
   static constexpr int MinCorners = 3;
+  // More inner corners than a camera can resolve: a file or field asking
+  // for them is damaged.
+  static constexpr int MaxCorners = 100;
+  static constexpr double MaxSquareSize_mm = 1000.0;
 
   struct Camera {
     // Corners of the last search, how many it reports, and whether the
@@ -78,11 +82,17 @@ class TCalibrationFilter {
   std::vector<cv::Mat> ObjectViews(int camera);
   std::vector<cv::Mat> ImageViews(int camera);
   // Another board: the stores are made for 20 views of its size, and the
-  // views of the old board are dropped. A board smaller than 3 x 3 corners
-  // is refused (false, with a line).
+  // views of the old board are dropped. A board outside 3 x 3 ... 100 x 100
+  // corners, or stores that cannot be made, are refused (false, with a
+  // line) and leave board and views as they were.
   bool SetBoardSize(int width, int height);
+  // Why a board of that many corners is refused; empty when it is not.
+  static std::string BoardSizeRefusal(int width, int height);
   // Drops every view.
-  void ClearViews() { SizeStores(); }
+  void ClearViews() { ResetViews(); }
+  // The views, board and search settings of another calibration of as many
+  // cameras, in place of this one's; the calibration results stay.
+  void TakeViews(TCalibrationFilter&& other);
 
   int BoardWidth = 8;
   int BoardHeight = 6;
@@ -107,7 +117,7 @@ class TCalibrationFilter {
   void Search(Camera& camera, cv::Mat* frame);
   void RemoveView(int view);
   bool CalibrateCamera(int index, std::vector<double>& view_errors);
-  void SizeStores();
+  void ResetViews();
   void Refine(const cv::Mat& image, std::vector<cv::Point2f>& corners);
   bool WholeBoardInEvery() const;
   bool HeldStill();

@@ -166,23 +166,52 @@ void TDistortFilter::DropWorstView() {
 bool TDistortFilter::SaveViews(const std::string& folder) { return ::SaveViews(Calibration, folder); }
 
 bool TDistortFilter::LoadViews(const std::string& folder) {
+  if (views_loader_) {
+    Log("Load views: a load still runs");
+    return false;
+  }
   std::string why;
   const std::optional<TViewsSettings> settings = ReadViewsSettings(folder, why);
   if (!settings) {
     Log(why);
     return false;
   }
-  const std::vector<std::string> names = ViewPairNames(folder);
+  std::vector<std::string> names = ViewPairNames(folder);
   if (names.empty()) {
     Log("Load views: no image pairs (NNL.png, NNR.png) in " + folder);
     return false;
   }
-  SetBoardSize(settings->BoardWidth, settings->BoardHeight);
-  SetSubPixel(settings->SubPixel);
-  SetSquareSize(settings->SquareSize_mm);
-  const int views = LoadViewPairs(Calibration, folder, names);
+  Log(FormatLine("Load views: searching %d pairs of %s", static_cast<int>(names.size()), folder.c_str()));
+  views_loader_ =
+      std::make_unique<TViewsLoader>(Calibration.CameraCount(), *settings, folder, std::move(names));
+  return true;
+}
+
+bool TDistortFilter::LoadViewsStep() {
+  if (!views_loader_) return false;
+  TViewsLoader::Progress progress = views_loader_->Poll();
+  for (const std::string& line : progress.Lines) Log(line);
+  if (!progress.Finished) {
+    if (dialog_)
+      dialog_->ShowStatus(
+          FormatLine("Loading views: %d of %d pairs searched", progress.Searched, progress.Pairs));
+    return true;
+  }
+  TakeLoadedViews(views_loader_->Result());
+  views_loader_.reset();
+  if (dialog_) dialog_->ShowStatus("");
+  return false;
+}
+
+void TDistortFilter::TakeLoadedViews(TCalibrationFilter& loaded) {
+  if (loaded.Cameras.empty() || loaded.Cameras[0].ViewCount == 0) return;
+  Calibration.TakeViews(std::move(loaded));
+  if (dialog_) {
+    dialog_->WriteBoardSize(Calibration.BoardWidth, Calibration.BoardHeight);
+    dialog_->WriteSubPixel(Calibration.SubPixel);
+    dialog_->WriteSquareSize(Calibration.SquareSize_mm);
+  }
   ShowCoverage();
-  return views > 0;
 }
 
 void TDistortFilter::SetSubPixel(bool on) {
@@ -191,10 +220,11 @@ void TDistortFilter::SetSubPixel(bool on) {
 }
 
 void TDistortFilter::SetSquareSize(double mm) {
-  if (std::isfinite(mm) && mm > 0) {
+  if (std::isfinite(mm) && mm > 0 && mm <= TCalibrationFilter::MaxSquareSize_mm) {
     Calibration.SquareSize_mm = mm;
   } else {
-    Log(FormatLine("Square size %g mm refused: it must be above 0", mm));
+    Log(FormatLine("Square size %g mm refused: it must be above 0 and at most %g", mm,
+                   TCalibrationFilter::MaxSquareSize_mm));
   }
   if (dialog_) dialog_->WriteSquareSize(Calibration.SquareSize_mm);
 }
@@ -247,6 +277,8 @@ bool TDistortFilter::SaveCalibration(const std::string& path) {
   record.Warp = Warp;
   record.BoardSize = cv::Size(Calibration.BoardWidth, Calibration.BoardHeight);
   if (record.ImageSize.empty()) record.ImageSize = Calibration.Cameras[0].ImageSize;
+  if (record.ImageSize.empty()) record.ImageSize = loaded_image_size_;
+  if (!StereoResult && Calibration.SquareSize_mm > 0) record.SquareSize_mm = Calibration.SquareSize_mm;
   std::string why;
   if (!WriteCalibrationFile(path, record, why)) {
     Log(why);
@@ -268,8 +300,12 @@ bool TDistortFilter::LoadCalibration(const std::string& path) {
   SetCameraModel(false, record->K2, record->D2);
   SetWarp(record->Warp);
   if (record->SquareSize_mm > 0) SetSquareSize(record->SquareSize_mm);
-  Log("Loaded " + path + " of " + record->Date);
-  StereoResult = std::move(record);
+  loaded_image_size_ = record->ImageSize;
+  const bool pair = RectificationRefusal(*record).empty();
+  Log("Loaded " + path + " of " + record->Date + (pair ? "" : "; it holds no stereo calibration"));
+  // The models changed: an earlier pair calibration no longer matches them.
+  StereoResult.reset();
+  if (pair) StereoResult = std::move(record);
   return true;
 }
 

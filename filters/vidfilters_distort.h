@@ -15,6 +15,7 @@
 #include "filters/ucalibfilter.h"
 #include "filters/undistort_cache.h"
 #include "filters/vidfilters.h"
+#include "filters/views_loader.h"
 
 // The dialog's mode list, by item index.
 enum TDistortMode {
@@ -79,18 +80,26 @@ class TDistortFilter : public TVidFilter {
   void SetSubPixel(bool on);
   void SetAutoPush(bool on) { Calibration.AutoPush = on; }
   void DropWorstView();
-  // The views' image pairs and board settings to a folder and back; false
-  // when refused (a line in the log).
+  // The views' image pairs and board settings to a folder; false when
+  // refused (a line in the log).
   bool SaveViews(const std::string& folder);
+  // Starts loading a views folder off the window's thread; false (with a
+  // line) when it is refused at once or a load still runs.
   bool LoadViews(const std::string& folder);
+  // Passes the load's lines and progress on and, once it is finished, puts
+  // the views found in force (none found: the views held stay). True while
+  // the load still runs.
+  bool LoadViewsStep();
+  bool LoadingViews() const { return views_loader_ != nullptr; }
   // Side of the board's squares in mm; calibrations made from now on give
-  // their lengths in mm. A size that is not positive is refused.
+  // their lengths in mm. A size outside 0 ... 1000 mm is refused.
   void SetSquareSize(double mm);
   // Calibrates the pair together, reports its figures and takes over both
   // camera models and the warp that lines up the rows.
   void StereoCalibrate();
   // The camera models and Warp in force, with the last stereo calibration,
   // to a calibration file and back; false when refused (a line in the log).
+  // A file without a stereo calibration leaves none in force.
   bool SaveCalibration(const std::string& path);
   bool LoadCalibration(const std::string& path);
 
@@ -110,7 +119,7 @@ class TDistortFilter : public TVidFilter {
   IplImage* Scratch = nullptr;
   int Mode = kPassWithoutChange;
   TCalibrationFilter Calibration;
-  // The last stereo calibration, made or loaded.
+  // The last stereo calibration, made or loaded; always a rectification.
   std::optional<TStereoCalibration> StereoResult;
 
  protected:
@@ -134,7 +143,12 @@ class TDistortFilter : public TVidFilter {
   void SetCameraModel(bool left, const cv::Matx33d& camera, const cv::Vec4d& distortion);
   void SetWarp(const cv::Matx33d& warp);
 
+  void TakeLoadedViews(TCalibrationFilter& loaded);
+
   std::unique_ptr<TDistortSetupLink> dialog_;
+  std::unique_ptr<TViewsLoader> views_loader_;
+  // Image size named by the last calibration file loaded.
+  cv::Size loaded_image_size_;
   TUndistortCache undistort_left_;
   TUndistortCache undistort_right_;
   TStereoRectifier rectifier_;

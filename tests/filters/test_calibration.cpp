@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/core/core_c.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <regex>
@@ -9,8 +11,10 @@
 
 #include "Video/vidclass/ipl.h"
 #include "filters/board_outline.h"
+#include "filters/saved_views.h"
 #include "filters/stereo_calibration.h"
 #include "filters/ucalibfilter.h"
+#include "tests/filters/drawn_board.h"
 #include "tests/filters/filter_fakes.h"
 
 namespace {
@@ -150,36 +154,6 @@ TEST_F(CalibrationTest, FundamentalMatrixFromTheCollectedViewsOnly) {
 
 namespace {
 
-// A 9 x 7 board (8 x 6 inner corners) with a white margin, seen in
-// perspective, and where its inner corners lie.
-struct DrawnBoard {
-  cv::Mat image;
-  std::vector<cv::Point2f> corners;  // 8 x 6, row by row
-};
-
-DrawnBoard DrawBoard() {
-  constexpr int kSquare = 24;
-  cv::Mat flat(9 * kSquare, 11 * kSquare, CV_8UC3, cv::Scalar::all(230));
-  for (int y = 0; y < 7; ++y) {
-    for (int x = 0; x < 9; ++x) {
-      if ((x + y) % 2 == 0) {
-        cv::rectangle(flat, cv::Rect((x + 1) * kSquare, (y + 1) * kSquare, kSquare, kSquare),
-                      cv::Scalar::all(20), cv::FILLED);
-      }
-    }
-  }
-  const std::vector<cv::Point2f> from{{0, 0}, {264, 0}, {264, 216}, {0, 216}};
-  const std::vector<cv::Point2f> to{{150, 110}, {470, 135}, {455, 380}, {165, 360}};
-  const cv::Mat warp = cv::getPerspectiveTransform(from, to);
-  DrawnBoard board{cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(80)), {}};
-  cv::warpPerspective(flat, board.image, warp, board.image.size(), cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
-  std::vector<cv::Point2f> flat_corners;
-  for (int r = 0; r < 6; ++r)
-    for (int c = 0; c < 8; ++c) flat_corners.emplace_back((c + 2) * kSquare, (r + 2) * kSquare);
-  cv::perspectiveTransform(flat_corners, board.corners, warp);
-  return board;
-}
-
 struct Part {
   int first_column, first_row, columns, rows;
   bool larger;
@@ -266,11 +240,76 @@ TEST_F(CalibrationSearchTest, AOneSidedPairNeverJoinsTheOtherSidesOldResult) {
   EXPECT_EQ(LastLine(), "Images: 1 1");
 }
 
-class RejectedSearch : public ::testing::TestWithParam<size_t> {};
+// The drawn board with a part of it spoilt, as a hand or the frame's edge
+// hides it.
+struct SpoiltBoard {
+  const char* name;
+  cv::Rect (*covered)(const DrawnBoard& board);  // painted grey
+  int shift_px;                                  // the board moved left, partly out of the frame
+};
 
-TEST_P(RejectedSearch, NeverReportsAWholeBoard) { EXPECT_LT(ReportedCornerCount(false, GetParam(), 48), 48); }
+class RejectedSearch : public CalibrationSearchTest, public ::testing::WithParamInterface<SpoiltBoard> {};
 
-INSTANTIATE_TEST_SUITE_P(Listed, RejectedSearch, ::testing::Values(0u, 20u, 48u, 60u));
+TEST_P(RejectedSearch, NeverReportsAWholeBoardAndPushesNothing) {
+  const SpoiltBoard spoilt = GetParam();
+  const DrawnBoard board = DrawBoard();
+  cv::Mat image(board.image.size(), board.image.type(), cv::Scalar::all(80));
+  board.image.colRange(spoilt.shift_px, image.cols).copyTo(image.colRange(0, image.cols - spoilt.shift_px));
+  cv::rectangle(image, spoilt.covered(board), cv::Scalar::all(128), cv::FILLED);
+  std::vector<cv::Mat> frames{image, image.clone()};
+  calibration_.FindCorners(frames);
+  for (const auto& camera : calibration_.Cameras) {
+    EXPECT_FALSE(camera.Found);
+    EXPECT_LT(camera.CornerCount, 48);
+  }
+  calibration_.PushView();
+  EXPECT_EQ(LastLine(), "Images: 0 0");
+}
+
+cv::Rect Around(const std::vector<cv::Point2f>& corners, int margin_px) {
+  const cv::Rect box = cv::boundingRect(corners);
+  return {box.x - margin_px, box.y - margin_px, box.width + 2 * margin_px, box.height + 2 * margin_px};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spoilt, RejectedSearch,
+    ::testing::Values(SpoiltBoard{"CornerCovered",
+                                  [](const DrawnBoard& b) { return Around({b.corners[0]}, 24); }, 0},
+                      SpoiltBoard{"LastRowCovered",
+                                  [](const DrawnBoard& b) {
+                                    return Around({b.corners.begin() + 40, b.corners.end()}, 10);
+                                  },
+                                  0},
+                      SpoiltBoard{"HalfOutOfFrame", [](const DrawnBoard&) { return cv::Rect(); }, 330},
+                      SpoiltBoard{"Blank", [](const DrawnBoard&) { return cv::Rect(0, 0, 640, 480); }, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CalibrationSearchTest, SaveViewsAfterDropWorstViewLeavesOnlyTheViewsHeld) {
+  for (int pose = 0; pose < 6; ++pose) {
+    std::vector<cv::Mat> pair{DrawBoardInPose(pose).image, DrawBoardInPose(pose + 7).image};
+    calibration_.FindCorners(pair);
+    calibration_.PushView();
+  }
+  ASSERT_EQ(calibration_.Cameras[0].ViewCount, 6);
+  const std::string folder = ::testing::TempDir() + "dropped_views_" + std::to_string(::getpid());
+  std::filesystem::remove_all(folder);
+  ASSERT_TRUE(SaveViews(calibration_, folder));
+  calibration_.CalibrateCameras();
+  calibration_.DropWorstView();
+  ASSERT_EQ(calibration_.Cameras[0].ViewCount, 5) << LastLine();
+  ASSERT_TRUE(SaveViews(calibration_, folder));
+
+  EXPECT_EQ(ViewPairNames(folder), (std::vector<std::string>{"01", "02", "03", "04", "05"}));
+  TCalibrationFilter loaded;
+  loaded.SetCameraCount(2);
+  ASSERT_EQ(LoadViewPairs(loaded, folder, ViewPairNames(folder)), 5);
+  for (int side = 0; side < 2; ++side) {
+    const auto held = calibration_.ImageViews(side), back = loaded.ImageViews(side);
+    for (int view = 0; view < 5; ++view)
+      EXPECT_LT(cv::norm(held[view], back[view], cv::NORM_INF), 1e-4) << view;
+  }
+  std::filesystem::remove_all(folder);
+}
 
 struct BoardSize {
   int width, height;
@@ -279,15 +318,23 @@ struct BoardSize {
 
 class BoardSizes : public CalibrationSearchTest, public ::testing::WithParamInterface<BoardSize> {};
 
-TEST_P(BoardSizes, BoardsBelowThreeByThreeAreRefusedAndSearchesNeverThrow) {
+TEST_P(BoardSizes, BoardsOutsideThreeToAHundredCornersAreRefusedAndLeaveTheViews) {
   const BoardSize size = GetParam();
+  PushViews(2);
   EXPECT_EQ(calibration_.SetBoardSize(size.width, size.height), size.taken);
   EXPECT_EQ(calibration_.BoardWidth, size.taken ? size.width : 8);
+  EXPECT_EQ(calibration_.BoardHeight, size.taken ? size.height : 6);
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, size.taken ? 0 : 2);
+  if (!size.taken) {
+    EXPECT_TRUE(LastLine().starts_with("Board ")) << LastLine();
+  }
   EXPECT_NO_THROW(Search(true, true));
+  EXPECT_NO_THROW(calibration_.CalibrateCameras());
 
   TStereoCalibration record;
   record.ImageSize = {640, 480};
   record.BoardSize = {size.width, size.height};
+  record.K1 = record.K2 = kLeft.camera;
   const std::string path = ::testing::TempDir() + "board_size.yml";
   std::string why;
   ASSERT_TRUE(WriteCalibrationFile(path, record, why)) << why;
@@ -297,7 +344,9 @@ TEST_P(BoardSizes, BoardsBelowThreeByThreeAreRefusedAndSearchesNeverThrow) {
 INSTANTIATE_TEST_SUITE_P(Sizes, BoardSizes,
                          ::testing::Values(BoardSize{2, 6, false}, BoardSize{8, 2, false},
                                            BoardSize{1, 1, false}, BoardSize{3, 3, true},
-                                           BoardSize{7, 5, true}));
+                                           BoardSize{7, 5, true}, BoardSize{100, 100, true},
+                                           BoardSize{101, 6, false}, BoardSize{100000, 6, false},
+                                           BoardSize{100000, 100000, false}));
 
 // The per-view figures of the log lines "View  n  left l right r pair p px".
 struct ViewLine {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/core/core_c.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -207,5 +209,29 @@ TEST_P(DistortModeMatrix, EveryCombinationRunsCleanly) {
 INSTANTIATE_TEST_SUITE_P(ModesFormatsSizes, DistortModeMatrix,
                          ::testing::Combine(::testing::Values(0, 1, 2, 3, 4, 7), ::testing::Values(1, 3),
                                             ::testing::Bool(), ::testing::Bool()));
+
+TEST_F(StereoFilterTest, SaveWithoutStereoCalibrateWritesNoRectificationAndLoadPutsNoneInForce) {
+  const Image left = NoiseImage(64, 48, 1, 1), right = NoiseImage(64, 48, 1, 2);
+  SetCurrent(left, right);
+  auto filter = TVidFilter::Create<TDistortFilter>();
+  filter->SetLeftFx(500);
+  filter->SetLeftCx(32);
+  const std::string path = ::testing::TempDir() + "models_only_" + std::to_string(::getpid()) + ".yml";
+  ASSERT_TRUE(filter->SaveCalibration(path));
+  {
+    cv::FileStorage file(path, cv::FileStorage::READ);
+    EXPECT_FALSE(file["K1"].empty());
+    for (const char* key : {"R", "T", "R1", "R2", "P1", "P2", "Q"}) EXPECT_TRUE(file[key].empty()) << key;
+  }
+  filter->SetLeftFx(1);
+  ASSERT_TRUE(filter->LoadCalibration(path));
+  EXPECT_EQ(filter->CameraLeft(0, 0), 500.0f);
+  EXPECT_FALSE(filter->StereoResult);
+  filter->SetMode(kRectifyBoth);
+  const ImagePair output = filter->ProcessPair(Pair(left, right));
+  EXPECT_EQ(output.Left(), left.get());
+  EXPECT_EQ(output.Right(), right.get());
+  std::remove(path.c_str());
+}
 
 }  // namespace
