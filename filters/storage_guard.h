@@ -10,7 +10,7 @@
 #include <string_view>
 
 // Files the workbench writes are a few kB and nest three levels deep.
-inline constexpr size_t kLargestStorageFile_bytes = 64 * 1024;
+inline constexpr size_t kLargestStorageFile_bytes = size_t{64} * 1024;
 inline constexpr int kDeepestStorageNesting = 16;
 
 // Levels of nesting of a YAML text: block indentation, "- " and "? "

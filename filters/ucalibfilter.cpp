@@ -137,6 +137,7 @@ void TCalibrationFilter::Refine(const cv::Mat& image, std::vector<cv::Point2f>& 
 
 void TCalibrationFilter::FindCorners(const std::vector<IplImage*>& frames) {
   std::vector<cv::Mat> views;
+  views.reserve(frames.size());
   for (IplImage* frame : frames) views.push_back(frame != nullptr ? cv::cvarrToMat(frame) : cv::Mat());
   FindCorners(views);
 }
