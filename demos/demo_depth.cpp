@@ -175,9 +175,10 @@ int RunDepth(const std::string& out_dir, const std::vector<std::string>&) {
   for (const cv::Point2f& clicked_corner : {corners.front(), corners.back()}) {
     probes.push_back(ProbeAt(snapshot, cv::Point(clicked_corner)));
     const TProbe& probe = probes.back();
-    const auto depth = probe.Point && !truth_depth.empty()
-                           ? depth_figures::TrueDepthOf(*probe.Point, truth_depth, rig.k1, rig.d1)
-                           : std::nullopt;
+    const auto depth =
+        probe.Point && !truth_depth.empty()
+            ? depth_figures::TrueDepthOf(*probe.Point, truth_depth, rig.k1, rig.d1, snapshot.Calibration->R1)
+            : std::nullopt;
     if (!depth) continue;
     lines.push_back(FormatLine("corner (%.1f, %.1f) depth %.1f mm, true %.1f mm, off %.2f %%",
                                clicked_corner.x, clicked_corner.y, (*probe.Point)[2], *depth,

@@ -74,14 +74,18 @@ std::optional<std::vector<cv::Vec3f>> ReadPly(const std::string& path) {
 }
 
 std::optional<double> TrueDepthOf(const cv::Vec3d& point, const cv::Mat& depth_truth, const cv::Matx33d& k,
-                                  const cv::Vec4d& d) {
+                                  const cv::Vec4d& d, const cv::Matx33d& rectification) {
+  const cv::Vec3d in_camera = rectification.t() * point;
   std::vector<cv::Point2d> pixel;
-  cv::projectPoints(std::vector<cv::Point3d>{cv::Point3d(point)}, cv::Vec3d::all(0), cv::Vec3d::all(0), k, d,
-                    pixel);
+  cv::projectPoints(std::vector<cv::Point3d>{cv::Point3d(in_camera)}, cv::Vec3d::all(0), cv::Vec3d::all(0), k,
+                    d, pixel);
   const cv::Point at(static_cast<int>(std::lround(pixel[0].x)), static_cast<int>(std::lround(pixel[0].y)));
-  if (!cv::Rect(0, 0, depth_truth.cols, depth_truth.rows).contains(at)) return std::nullopt;
+  if (!cv::Rect(0, 0, depth_truth.cols, depth_truth.rows).contains(at) || in_camera[2] <= 0)
+    return std::nullopt;
   const float depth = depth_truth.at<float>(at);
-  return depth > 0 ? std::optional<double>(depth) : std::nullopt;
+  if (depth <= 0) return std::nullopt;
+  const cv::Vec3d true_point = in_camera * (depth / in_camera[2]);
+  return (rectification * true_point)[2];
 }
 
 std::vector<cv::Vec3f> BoardPoints(const std::vector<cv::Vec3f>& cloud, const cv::Vec3d& origin,

@@ -37,10 +37,12 @@ std::vector<cv::Point2f> BoardCorners(const cv::Mat& image, cv::Size corners);
 // none when it is not such a file.
 std::optional<std::vector<cv::Vec3f>> ReadPly(const std::string& path);
 
-// The depth truth (camera 1, mm) where a point of camera 1's frame is seen:
-// its projection through the true model, the truth read there; none outside.
+// The true depth (mm, along the rectified left camera's axis) of the scene
+// point seen where a point of that frame is: the point turned back into
+// camera 1 by the rectification's rotation, projected through the true model,
+// moved along its ray to the depth truth read there; none outside.
 std::optional<double> TrueDepthOf(const cv::Vec3d& point, const cv::Mat& depth_truth, const cv::Matx33d& k,
-                                  const cv::Vec4d& d);
+                                  const cv::Vec4d& d, const cv::Matx33d& rectification);
 
 // The points of a cloud that lie on the board: inside the rectangle of the
 // inner corners at origin, origin + across and origin + down (less a margin),

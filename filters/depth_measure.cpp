@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <opencv2/calib3d.hpp>
@@ -38,9 +39,7 @@ std::optional<double> DisparityAt(const cv::Mat& disparity16, int min_disparity,
 
 cv::Vec3d PointAt(const TStereoCalibration& calibration, cv::Point2d pixel, double disparity) {
   const cv::Vec4d h = calibration.Q * cv::Vec4d(pixel.x, pixel.y, disparity, 1.0);
-  const cv::Vec3d rectified(h[0] / h[3], h[1] / h[3], h[2] / h[3]);
-  // The rectified camera is the left one turned by R1.
-  return calibration.R1.t() * rectified;
+  return {h[0] / h[3], h[1] / h[3], h[2] / h[3]};
 }
 
 TProbe ProbeAt(const TDepthSnapshot& snapshot, cv::Point pixel) {
@@ -73,30 +72,36 @@ cv::Mat PointsOf(const cv::Mat& disparity16, int min_disparity, const TStereoCal
   disparity16.convertTo(disparity, CV_32F, 1.0 / kDisparityFraction);
   cv::Mat points;
   cv::reprojectImageTo3D(disparity, points, calibration.Q, false, CV_32F);
-  const cv::Matx33f turn(calibration.R1.t());
   const float none = std::numeric_limits<float>::quiet_NaN();
   for (int y = 0; y < points.rows; ++y) {
     const int16_t* values = disparity16.ptr<int16_t>(y);
     auto* row = points.ptr<cv::Vec3f>(y);
     for (int x = 0; x < points.cols; ++x) {
-      const bool valid = IsMatched(values[x], min_disparity) && values[x] > 0;
-      row[x] = valid ? cv::Vec3f(turn * row[x]) : cv::Vec3f(none, none, none);
+      if (!IsMatched(values[x], min_disparity) || values[x] <= 0) row[x] = cv::Vec3f(none, none, none);
     }
   }
   return points;
 }
 
-cv::Mat BenchmarkDisparity(const cv::Mat& disparity16, int min_disparity) {
+cv::Mat BenchmarkDisparity(const cv::Mat& disparity16, int min_disparity, int* unfit) {
+  // Sixteenths to 256ths in 16 bits, 0 kept for "no match".
+  constexpr int kLargest = std::numeric_limits<uint16_t>::max() / 16;
   cv::Mat out(disparity16.size(), CV_16U, cv::Scalar(0));
+  int outside = 0;
   for (int y = 0; y < out.rows; ++y) {
     const int16_t* values = disparity16.ptr<int16_t>(y);
     auto* row = out.ptr<uint16_t>(y);
     for (int x = 0; x < out.cols; ++x) {
-      // Sixteenths to 256ths; 0 stays "no match", so the smallest match is 1.
-      if (IsMatched(values[x], min_disparity) && values[x] > 0)
+      if (!IsMatched(values[x], min_disparity)) continue;
+      // A disparity of 0 (a point at infinity) is "no match" by the format.
+      if (values[x] > 0 && values[x] <= kLargest) {
         row[x] = static_cast<uint16_t>(values[x] * 16);
+      } else if (values[x] != 0) {
+        ++outside;
+      }
     }
   }
+  if (unfit != nullptr) *unfit = outside;
   return out;
 }
 
@@ -158,40 +163,92 @@ std::string PointCloudPly(const cv::Mat& points, const cv::Mat& left) {
     }
   }
   const std::string header =
-      "ply\nformat binary_little_endian 1.0\ncomment stereo workbench, mm\nelement vertex " +
+      "ply\nformat binary_little_endian 1.0\ncomment stereo workbench, mm\n"
+      "comment frame: rectified left camera (P1), x right, y down, z along its axis\nelement vertex " +
       std::to_string(count) +
       "\nproperty float x\nproperty float y\nproperty float z\n"
       "property uchar red\nproperty uchar green\nproperty uchar blue\nend_header\n";
   return header + body;
 }
 
-bool SaveDepthFiles(const std::string& stem, const TDepthSnapshot& snapshot, std::string& why) {
+namespace {
+
+std::string BackupOf(const std::string& path) { return path + ".backup"; }
+std::string PartOf(const std::string& path) { return path + ".part"; }
+
+// Puts every written part in its file's place, keeping what was there under a
+// backup name until all are in place: a failure on the way puts every old file
+// back and leaves no new one.
+bool PlaceParts(const std::vector<std::string>& paths, const TRenameFile& rename) {
+  struct Placed {
+    std::string path;
+    bool had_old;
+  };
+  std::vector<Placed> placed;
+  const auto undo = [&] {
+    for (auto step = placed.rbegin(); step != placed.rend(); ++step) {
+      if (step->had_old) {
+        rename(BackupOf(step->path).c_str(), step->path.c_str());
+      } else {
+        std::remove(step->path.c_str());
+      }
+    }
+  };
+  for (const std::string& path : paths) {
+    std::error_code error;
+    const bool had_old = std::filesystem::exists(path, error);
+    if (had_old && rename(path.c_str(), BackupOf(path).c_str()) != 0) {
+      undo();
+      return false;
+    }
+    if (rename(PartOf(path).c_str(), path.c_str()) != 0) {
+      if (had_old) rename(BackupOf(path).c_str(), path.c_str());
+      undo();
+      return false;
+    }
+    placed.push_back({path, had_old});
+  }
+  for (const Placed& step : placed) {
+    if (step.had_old) std::remove(BackupOf(step.path).c_str());
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SaveDepthFiles(const std::string& stem, const TDepthSnapshot& snapshot, std::string& why, int& unfit,
+                    const TRenameFile& rename) {
+  unfit = 0;
   if (snapshot.Disparity16.empty()) return why = "Save depth: no disparity map yet", false;
   std::vector<std::pair<std::string, std::string>> files{
-      {stem + "_disparity.png", Png(BenchmarkDisparity(snapshot.Disparity16, snapshot.MinDisparity))},
+      {stem + "_disparity.png", Png(BenchmarkDisparity(snapshot.Disparity16, snapshot.MinDisparity, &unfit))},
       {stem + "_left.png", Png(snapshot.Left)}};
   if (snapshot.Calibration && snapshot.Calibration->SquareSize_mm > 0) {
     const cv::Mat points = PointsOf(snapshot.Disparity16, snapshot.MinDisparity, *snapshot.Calibration);
     files.emplace_back(stem + "_depth.png", Png(DepthImage(points)));
     files.emplace_back(stem + ".ply", PointCloudPly(points, snapshot.Left));
   }
-  std::vector<std::string> written;
-  const auto remove_written = [&written] {
-    for (const std::string& path : written) std::remove(path.c_str());
+  std::vector<std::string> paths;
+  for (const auto& [path, bytes] : files) {
+    std::error_code error;
+    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error)) {
+      return why = "Save depth: " + path + " is there and is no file", false;
+    }
+    paths.push_back(path);
+  }
+  const auto remove_parts = [&paths] {
+    for (const std::string& path : paths) std::remove(PartOf(path).c_str());
   };
   for (const auto& [path, bytes] : files) {
-    const std::string part = path + ".part";
-    written.push_back(part);
-    if (!WriteBytes(part, bytes)) {
-      remove_written();
+    if (!WriteBytes(PartOf(path), bytes)) {
+      remove_parts();
       return why = "Save depth: " + path + " can not be written", false;
     }
   }
-  for (const auto& [path, bytes] : files) {
-    if (std::rename((path + ".part").c_str(), path.c_str()) != 0) {
-      remove_written();
-      return why = "Save depth: " + path + " can not be written", false;
-    }
+  if (!PlaceParts(paths, rename)) {
+    remove_parts();
+    return why = "Save depth: the files can not be put in place under " + stem + "; the old ones are kept",
+           false;
   }
   return true;
 }

@@ -2,7 +2,11 @@
 
 #include <opencv2/core/core_c.h>
 
+#include <charconv>
 #include <opencv2/imgproc.hpp>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include "filters/disparity_view.h"
 #include "filters/mainwindow_link.h"
@@ -20,7 +24,8 @@ cv::Mat Grey(const cv::Mat& image) {
   return grey;
 }
 
-// Keys of the settings beside the ones every filter keeps.
+// Keys of the settings beside the ones every filter keeps, in the order they
+// are read: a value is judged with the ones read before it.
 struct SettingKey {
   const char* key;
   int TDisparitySettings::*value;
@@ -35,6 +40,59 @@ constexpr SettingKey kSettingKeys[] = {
     {"P1", &TDisparitySettings::PenaltySmall},
     {"P2", &TDisparitySettings::PenaltyLarge},
 };
+
+// No value read from a line of a settings file holds a line break.
+const std::string kMissing = "\n";
+
+// The whole text as one integer, blanks around it and a leading "+" allowed.
+std::optional<int> WholeNumber(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// The [Disparity] keys read over the current settings. A value that is not a
+// whole number, or that cannot run with the ones read before it, keeps the
+// current one and is named in `replaced`.
+TDisparitySettings ReadDisparitySettings(TSettingsStore& store, const std::string& section,
+                                         const TDisparitySettings& current,
+                                         std::vector<std::string>& replaced) {
+  TDisparitySettings read = current;
+  const auto take = [&](const char* key, auto set, int kept) {
+    const std::string text = store.ReadString(section, key, kMissing);
+    if (text == kMissing) return;
+    TDisparitySettings candidate = read;
+    const std::optional<int> number = WholeNumber(text);
+    if (number && set(candidate, *number) && DisparitySettingsProblem(candidate).empty()) {
+      read = candidate;
+      return;
+    }
+    const std::string shown = text.size() > 24 ? text.substr(0, 24) + "..." : text;
+    replaced.push_back(std::string(key) + " \"" + shown + "\" by " + std::to_string(kept));
+  };
+  take(
+      "Matcher",
+      [](TDisparitySettings& s, int value) {
+        s.Matcher = static_cast<TMatcherKind>(value);
+        return value >= 0 && value <= static_cast<int>(TMatcherKind::SemiGlobal3Way);
+      },
+      static_cast<int>(read.Matcher));
+  for (const SettingKey& key : kSettingKeys) {
+    take(
+        key.key,
+        [&key](TDisparitySettings& s, int value) {
+          s.*key.value = value;
+          return true;
+        },
+        read.*key.value);
+  }
+  return read;
+}
 
 }  // namespace
 
@@ -79,11 +137,13 @@ bool TDisparityFilter::SetSettings(const TDisparitySettings& settings) {
 
 void TDisparityFilter::LoadSettings(TSettingsStore& store, const std::string& section) {
   TVidFilter::LoadSettings(store, section);
-  TDisparitySettings read = Settings;
-  read.Matcher = static_cast<TMatcherKind>(
-      std::clamp(store.ReadInteger(section, "Matcher", static_cast<int>(Settings.Matcher)), 0, 2));
-  for (const SettingKey& key : kSettingKeys)
-    read.*key.value = store.ReadInteger(section, key.key, read.*key.value);
+  std::vector<std::string> replaced;
+  const TDisparitySettings read = ReadDisparitySettings(store, section, Settings, replaced);
+  if (!replaced.empty()) {
+    std::string line = "[" + section + "] values replaced: ";
+    for (size_t i = 0; i < replaced.size(); ++i) line += (i > 0 ? ", " : "") + replaced[i];
+    WriteLog(line);
+  }
   SetSettings(read);
 }
 
@@ -97,10 +157,10 @@ ImagePair TDisparityFilter::ProcessPair(const ImagePair& input) {
   ImagePair output = TVidFilter::ProcessPair(input);
   if (!Enabled) return output;
   cv::Mat left, right;
-  const TStereoCalibration* calibration = nullptr;
+  std::shared_ptr<const TStereoCalibration> calibration;
   if (!Rectified(input, left, right, calibration)) return output;
   refusal_.clear();
-  Submit(left, right, calibration, input);
+  Submit(left, right, std::move(calibration), input);
   ShowNewestMap();
   // Left pane: the rectified left image, at the cameras' rate.
   FitBuffer(OutLeft, CvSize{left.cols, left.rows}, left.channels());
@@ -108,12 +168,31 @@ ImagePair TDisparityFilter::ProcessPair(const ImagePair& input) {
   left.copyTo(shown_left);
   output.Left() = OutLeft;
   output.Right() = OutRight;
+  output.Geometry = TPairGeometry::NotCameraImages;
   output.Rectification = nullptr;
   return output;
 }
 
+namespace {
+
+// Why a pair the steps before undistorted cannot be matched as it is.
+std::string NotRectifiedReason(TPairGeometry geometry) {
+  switch (geometry) {
+    case TPairGeometry::Undistorted:
+      return "Disparity: \"Calibrate only\" undistorts the pair but does not rectify it; "
+             "put \"Rectify both\" before this filter";
+    case TPairGeometry::Warped:
+      return "Disparity: \"Calibrate and Rectify\" lines up far points only; "
+             "put \"Rectify both\" before this filter";
+    default:
+      return "Disparity: the pair before this filter is no camera pair; put \"Rectify both\" before it";
+  }
+}
+
+}  // namespace
+
 bool TDisparityFilter::Rectified(const ImagePair& input, cv::Mat& left, cv::Mat& right,
-                                 const TStereoCalibration*& calibration) {
+                                 std::shared_ptr<const TStereoCalibration>& calibration) {
   if (input.Left() == nullptr || input.Right() == nullptr) {
     LogRefusal("Disparity: a pair of two images is needed");
     return false;
@@ -126,28 +205,41 @@ bool TDisparityFilter::Rectified(const ImagePair& input, cv::Mat& left, cv::Mat&
                    left.cols, left.rows, left.channels(), right.cols, right.rows, right.channels()));
     return false;
   }
-  calibration = input.Rectification;
-  if (calibration != nullptr) return true;
-  calibration = MainWindow != nullptr ? MainWindow->StereoCalibrationInForce() : nullptr;
-  if (calibration == nullptr) return true;  // taken as rectified
+  if (input.Geometry == TPairGeometry::Rectified) {
+    calibration = input.Rectification;
+    return true;
+  }
+  if (input.Geometry == TPairGeometry::NotCameraImages) {
+    LogRefusal(NotRectifiedReason(input.Geometry));
+    return false;
+  }
+  const TStereoCalibration* in_force =
+      MainWindow != nullptr ? MainWindow->StereoCalibrationInForce() : nullptr;
+  if (in_force == nullptr) return true;  // taken as rectified
+  // Rectifying an undistorted pair would undistort it a second time.
+  if (input.Geometry != TPairGeometry::AsCaptured) {
+    LogRefusal(NotRectifiedReason(input.Geometry));
+    return false;
+  }
   std::string why;
-  if (!rectifier_.Rectify(*calibration, left, right, rectified_left_, rectified_right_, why)) {
+  if (!rectifier_.Rectify(*in_force, left, right, rectified_left_, rectified_right_, why)) {
     LogRefusal("Disparity: " + why);
     return false;
   }
   left = rectified_left_;
   right = rectified_right_;
+  calibration = rectifier_.RectifiedWith();
   return true;
 }
 
 void TDisparityFilter::Submit(const cv::Mat& left, const cv::Mat& right,
-                              const TStereoCalibration* calibration, const ImagePair& input) {
+                              std::shared_ptr<const TStereoCalibration> calibration, const ImagePair& input) {
   TDisparityJob job;
   job.LeftGrey = Grey(left);
   job.RightGrey = Grey(right);
   job.Left = left.clone();
   job.Settings = Settings;
-  if (calibration != nullptr) job.Calibration = *calibration;
+  job.Calibration = std::move(calibration);
   job.Stamps = input.Stamps;
   worker_->Submit(std::move(job));
 }
@@ -168,7 +260,7 @@ void TDisparityFilter::ShowNewestMap() {
   cv::Mat view = cv::cvarrToMat(OutRight);
   ColouriseDisparity(map, newest->Settings, view);
   const auto& calibration = newest->Snapshot.Calibration;
-  DrawLegend(view, newest->Settings, calibration ? &*calibration : nullptr);
+  DrawLegend(view, newest->Settings, calibration.get());
   if (dialog_) {
     dialog_->ShowStatus(FormatLine("Matcher %.1f ms, %.1f maps/s, valid %.1f %%%s", newest->Matcher_ms,
                                    newest->MapsPerSecond, 100.0 * newest->ValidShare,
@@ -182,7 +274,8 @@ bool TDisparityFilter::SaveDepth(const std::string& stem) {
     return false;
   }
   std::string why;
-  if (!SaveDepthFiles(stem, shown_->Snapshot, why)) {
+  int unfit = 0;
+  if (!SaveDepthFiles(stem, shown_->Snapshot, why, unfit)) {
     Log(why);
     return false;
   }
@@ -191,5 +284,11 @@ bool TDisparityFilter::SaveDepth(const std::string& stem) {
   Log("Saved " + stem + "_disparity.png, " + stem + "_left.png" +
       (depth ? ", " + stem + "_depth.png, " + stem + ".ply"
              : std::string(" (no depth without a calibration in mm)")));
+  if (unfit > 0) {
+    Log(
+        FormatLine("Save depth: %d matched pixels lie below 0 or above 255.99 px, beyond what the 16-bit "
+                   "disparity file holds; they are no match there",
+                   unfit));
+  }
   return true;
 }

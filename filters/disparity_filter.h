@@ -2,8 +2,10 @@
 
 // The depth stage of the chain: matches the rectified pair on a thread of its
 // own and shows the rectified left image beside the newest disparity map.
-// With a stereo calibration in force and no rectifying step before it, it
-// rectifies the pair itself; without any calibration the pair is taken as
+// A pair rectified by "Rectify both" is taken as it is; with a stereo
+// calibration in force and no step before that changed the pair, it rectifies
+// the pair itself; a pair only undistorted before is refused (rectifying it
+// would undistort it twice); without any calibration the pair is taken as
 // already rectified.
 
 #include <memory>
@@ -50,9 +52,9 @@ class TDisparityFilter : public TVidFilter {
  private:
   // The pair as the matcher takes it; false (with a line) when it cannot.
   bool Rectified(const ImagePair& input, cv::Mat& left, cv::Mat& right,
-                 const TStereoCalibration*& calibration);
-  void Submit(const cv::Mat& left, const cv::Mat& right, const TStereoCalibration* calibration,
-              const ImagePair& input);
+                 std::shared_ptr<const TStereoCalibration>& calibration);
+  void Submit(const cv::Mat& left, const cv::Mat& right,
+              std::shared_ptr<const TStereoCalibration> calibration, const ImagePair& input);
   void ShowNewestMap();
   void Log(const std::string& line);
   // Logs a refusal once, until things change.

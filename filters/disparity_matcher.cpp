@@ -1,6 +1,7 @@
 #include "filters/disparity_matcher.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <opencv2/calib3d.hpp>
 
 #include "filters/ucalibfilter.h"
@@ -26,6 +27,27 @@ cv::Ptr<cv::StereoMatcher> MakeMatcher(const TDisparitySettings& s) {
                                 mode);
 }
 
+// The library's semi-global costs are 16-bit. A pixel of a grey pair costs at
+// most 93 (2 x 15 of the clipped gradient, 255 / 4 of the intensity); while a
+// block's sum slides down it holds one row more than the block; the path
+// costs carry the large penalty as an offset, and the offset of the best path
+// cost adds it once more. All of it must stay below 32768, or sums wrap and
+// saturate into garbage (a block of 255 measures a 20 px shift as 0.93 px).
+constexpr int64_t kLargestPixelCost = 93;
+constexpr int64_t kLargestCost = 32767;
+
+bool SemiGlobalCostsFit(const TDisparitySettings& s) {
+  const int64_t block = s.BlockSize;
+  return kLargestPixelCost * block * (block + 1) + 2 * static_cast<int64_t>(LargePenalty(s)) <= kLargestCost;
+}
+
+// The largest odd block whose costs fit with these penalties; 0 for none.
+int LargestSemiGlobalBlock(TDisparitySettings s) {
+  int largest = 0;
+  for (s.BlockSize = 1; SemiGlobalCostsFit(s); s.BlockSize += 2) largest = s.BlockSize;
+  return largest;
+}
+
 }  // namespace
 
 std::string DisparitySettingsProblem(const TDisparitySettings& s) {
@@ -45,6 +67,12 @@ std::string DisparitySettingsProblem(const TDisparitySettings& s) {
   }
   if (s.PenaltySmall < 0 || s.PenaltyLarge < 0 || (s.PenaltyLarge > 0 && s.PenaltyLarge <= SmallPenalty(s))) {
     return "Smoothness penalties refused: the large one must exceed the small one";
+  }
+  if (s.Matcher != TMatcherKind::BlockMatching && !SemiGlobalCostsFit(s)) {
+    return FormatLine(
+        "Block size %d with P2 %d refused: the semi-global costs would overflow (largest block %d with "
+        "these penalties)",
+        s.BlockSize, LargePenalty(s), LargestSemiGlobalBlock(s));
   }
   return {};
 }

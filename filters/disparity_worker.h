@@ -25,7 +25,7 @@ struct TDisparityJob {
   // The rectified left image as the chain had it, for the view and the files.
   cv::Mat Left;
   TDisparitySettings Settings;
-  std::optional<TStereoCalibration> Calibration;
+  std::shared_ptr<const TStereoCalibration> Calibration;
   std::array<FrameStamp, 2> Stamps{};
 };
 

@@ -15,6 +15,12 @@ std::string RectificationProblem(const TStereoCalibration& calibration, const cv
   return {};
 }
 
+bool SameRectification(const TStereoCalibration& a, const TStereoCalibration& b) {
+  return a.ImageSize == b.ImageSize && a.SquareSize_mm == b.SquareSize_mm && a.K1 == b.K1 && a.D1 == b.D1 &&
+         a.K2 == b.K2 && a.D2 == b.D2 && a.R == b.R && a.T == b.T && a.R1 == b.R1 && a.R2 == b.R2 &&
+         a.P1 == b.P1 && a.P2 == b.P2 && a.Q == b.Q;
+}
+
 bool TStereoRectifier::Rectify(const TStereoCalibration& calibration, const cv::Mat& left,
                                const cv::Mat& right, cv::Mat& out_left, cv::Mat& out_right,
                                std::string& why) {
@@ -23,5 +29,8 @@ bool TStereoRectifier::Rectify(const TStereoCalibration& calibration, const cv::
   const cv::Matx33d p1(calibration.P1.get_minor<3, 3>(0, 0)), p2(calibration.P2.get_minor<3, 3>(0, 0));
   left_.ApplyRectified(left, out_left, calibration.K1, calibration.D1, calibration.R1, p1);
   right_.ApplyRectified(right, out_right, calibration.K2, calibration.D2, calibration.R2, p2);
+  if (!rectified_with_ || !SameRectification(*rectified_with_, calibration)) {
+    rectified_with_ = std::make_shared<const TStereoCalibration>(calibration);
+  }
   return true;
 }

@@ -19,14 +19,31 @@
 
 struct TStereoCalibration;
 
+// What the steps before did to the geometry of the pair's images.
+enum class TPairGeometry {
+  // As the cameras took them, lens distortion and all.
+  AsCaptured,
+  // Each undistorted with its own camera model ("Calibrate only").
+  Undistorted,
+  // Undistorted, the right one warped so that far points line up
+  // ("Calibrate and Rectify").
+  Warped,
+  // Undistorted and rectified with a stereo calibration ("Rectify both").
+  Rectified,
+  // No longer camera images: a map display, a disparity view.
+  NotCameraImages,
+};
+
 // Eight image references passed by value down the chain: slot 0 left,
 // slot 1 right; slots 2 to 7 travel unchanged. Stamps say which frame of each
-// source the left and the right image are. Rectification is the calibration
-// both images were rectified with by a step before, none while they are not.
+// source the left and the right image are. Geometry says what was done to the
+// images; a rectified pair carries the calibration it was rectified with,
+// shared and never changed, so no stage can leave it dangling.
 struct ImagePair {
   std::array<IplImage*, 8> Images{};
   std::array<FrameStamp, 2> Stamps{};
-  const TStereoCalibration* Rectification = nullptr;
+  TPairGeometry Geometry = TPairGeometry::AsCaptured;
+  std::shared_ptr<const TStereoCalibration> Rectification;
 
   IplImage*& Left() { return Images[0]; }
   IplImage* Left() const { return Images[0]; }

@@ -370,10 +370,12 @@ ImagePair TDistortFilter::ProcessPair(const ImagePair& input) {
         output.Right() =
             Mode == kCalibrateAndRectify ? Rectify(right) : Undistort(RightSide(), right, OutRight);
       }
+      output.Geometry = Mode == kCalibrateAndRectify ? TPairGeometry::Warped : TPairGeometry::Undistorted;
       break;
     case kShowDistortionMap:
       if (left != nullptr) output.Left() = ShowMaps(LeftSide(), left);
       if (right != nullptr) output.Right() = ShowMaps(RightSide(), right);
+      output.Geometry = TPairGeometry::NotCameraImages;
       break;
     case kSearchForCheckerboard:
       SearchBoard(output);
@@ -412,7 +414,8 @@ void TDistortFilter::RectifyBoth(ImagePair& output) {
   refusal_.clear();
   output.Left() = OutLeft;
   output.Right() = OutRight;
-  output.Rectification = &*StereoResult;
+  output.Geometry = TPairGeometry::Rectified;
+  output.Rectification = rectifier_.RectifiedWith();
 }
 
 void TDistortFilter::LogRefusal(const std::string& why) {

@@ -161,12 +161,23 @@ TEST_F(DepthTest, WithoutACalibrationThePairIsTakenAsRectifiedAndSaidSo) {
   distort_->StereoResult.reset();
   const auto map = FreshMap();
   ASSERT_NE(map, nullptr);
-  EXPECT_FALSE(map->Snapshot.Calibration.has_value());
+  EXPECT_EQ(map->Snapshot.Calibration, nullptr);
   EXPECT_TRUE(dialog_->StatusBar1->currentMessage().contains("taken as rectified"));
   EXPECT_TRUE(rig_operator::DialogOf(*distort_)->Memo1->toPlainText().contains("no stereo calibration"));
+  // The pair as the cameras took it: the click gives how far the scene point
+  // seen at the centre lies across in the right camera's own image.
+  const cv::Point2d centre(320, 240);
+  const TStereoCalibration truth = rig_.TrueCalibration({640, 480});
+  const double z = rig_.DepthTruth(1, {640, 480}).at<float>(cv::Point(centre));
+  std::vector<cv::Point2d> ray;
+  cv::undistortPoints(std::vector<cv::Point2d>{centre}, ray, truth.K1, truth.D1);
+  std::vector<cv::Point2d> seen;
+  cv::projectPoints(std::vector<cv::Point3d>{{ray[0].x * z, ray[0].y * z, z}}, cv::Mat(truth.R),
+                    cv::Mat(truth.T), cv::Mat(truth.K2), truth.D2, seen);
   windows_.form2->PaneClick({320, 240});
-  EXPECT_TRUE(windows_.form2->LaMeasure->text().contains("disparity") ||
-              windows_.form2->LaMeasure->text().contains("no valid disparity"));
+  const QString text = windows_.form2->LaMeasure->text();
+  ASSERT_TRUE(text.startsWith("(320, 240): disparity ") && text.endsWith(" px")) << text.toStdString();
+  EXPECT_NEAR(text.section(' ', 3, 3).toDouble(), centre.x - seen[0].x, 1.0) << text.toStdString();
   windows_.form2->PaneClick({-3, 900});
   EXPECT_EQ(windows_.form2->LaMeasure->text(), "Outside the image");
 }
