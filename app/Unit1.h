@@ -322,16 +322,17 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   std::chrono::steady_clock::time_point last_trigger_{};
   // The timer's period, for the timer thread.
   std::atomic<double> trigger_period_ms_{0.0};
-  // Pairing: both sides announced, one waiting for its partner, or one alone.
+  // Pairing: with both sources open only whole pairs, else the one side.
   void TakeArrivals();
   void PairBothSides();
-  void WaitForPartner();
-  void PartnerWaitEnded();
   void HandleOneSided(int side);
   void HandleHeldPair(IplImage* left, IplImage* right, const std::array<FrameStamp, 2>& stamps);
-  // Bounds the wait of one side for the other's frame.
-  QTimer* partner_wait_ = nullptr;
   PairChoice last_pair_{};
+  // The number of the next software trigger in trigger mode, 0 otherwise;
+  // any thread.
+  uint64_t NextTriggerNumber();
+  std::atomic<bool> numbering_triggers_{false};
+  std::atomic<uint64_t> trigger_count_{0};
   // One per source message; null for any other message number.
   platform::FrameMessageGate* GateFor(uint32_t message);
   platform::FrameMessageGate message_gates_[2];

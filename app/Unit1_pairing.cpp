@@ -5,7 +5,6 @@
 #include <QEvent>
 #include <QSlider>
 #include <QStatusBar>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -50,18 +49,17 @@ bool TForm1::ApplicationEvents1Message(QEvent* event) {
     Arrived2 = true;
     handled = true;
   }
-  if (handled) TakeArrivals();
+  // After every message, whatever its number: an arrival that waits for a
+  // source that has gone meanwhile is handled alone.
+  TakeArrivals();
   return handled;
 }
 
 void TForm1::TakeArrivals() {
   if (!Arrived1 && !Arrived2) return;
   if (Device1 && Device2) {
-    if (Arrived1 && Arrived2) {
-      PairBothSides();
-    } else {
-      WaitForPartner();
-    }
+    // Both open: only whole pairs. An arrival waits for the other source's.
+    if (Arrived1 && Arrived2) PairBothSides();
     return;
   }
   HandleOneSided(Arrived1 ? 1 : 2);
@@ -77,7 +75,6 @@ void TForm1::PairBothSides() {
     if (!choice) {
       // The newer side waits for its partner's next frame.
       (OlderSide(left, right) == 1 ? Arrived1 : Arrived2) = false;
-      WaitForPartner();
       return;
     }
     // Both frames are kept before either side lets go of the pair it holds:
@@ -92,19 +89,9 @@ void TForm1::PairBothSides() {
       return;
     }
   }
-  WaitForPartner();
-}
-
-void TForm1::WaitForPartner() {
-  if (partner_wait_->isActive()) return;
-  partner_wait_->start(static_cast<int>(std::ceil(FramePeriod_ms(true))));
-}
-
-void TForm1::PartnerWaitEnded() {
-  // Still one side only: a stopped, unplugged or much slower partner never
-  // holds the other side back longer than one of its frame periods.
-  if (Arrived1 == Arrived2 || !Device1 || !Device2) return;
-  HandleOneSided(Arrived1 ? 1 : 2);
+  // The frames went while they were chosen; the next announcements bring new ones.
+  Arrived1 = false;
+  Arrived2 = false;
 }
 
 void TForm1::HandleOneSided(int side) {
@@ -119,7 +106,6 @@ void TForm1::HandleOneSided(int side) {
 }
 
 void TForm1::HandleHeldPair(IplImage* left, IplImage* right, const std::array<FrameStamp, 2>& stamps) {
-  partner_wait_->stop();
   CurrentLeft = left;
   CurrentRight = right;
   CurrentStamps = stamps;
@@ -177,11 +163,14 @@ void TForm1::BuStartClick() { OnBothSources(Device1.get(), Device2.get(), &tVide
 
 void TForm1::BuStopClick() { OnBothSources(Device1.get(), Device2.get(), &tVideoDevice::Stop); }
 
+uint64_t TForm1::NextTriggerNumber() { return numbering_triggers_ ? ++trigger_count_ : 0; }
+
 void TForm1::TriggerClick() {
   QString results;
+  const uint64_t number = NextTriggerNumber();
   for (tVideoDevice* device : {Device1.get(), Device2.get()}) {
     if (device == nullptr) continue;
-    device->Trigger();
+    device->TriggerNumbered(number);
     results += QString::number(device->LastResult.load());
   }
   StatusBar1->showMessage(results);
@@ -206,8 +195,10 @@ void TForm1::TriggerBoth() {
   const auto spacing = std::chrono::duration<double, std::milli>(form->trigger_period_ms_.load() * 0.75);
   const auto now = std::chrono::steady_clock::now();
   if (now - form->last_trigger_ < spacing) return;
-  if (form->Device1) form->Device1->Trigger();
-  if (form->Device2) form->Device2->Trigger();
+  // One number for both cameras: their frames of this trigger are one moment.
+  const uint64_t number = form->NextTriggerNumber();
+  if (form->Device1) form->Device1->TriggerNumbered(number);
+  if (form->Device2) form->Device2->TriggerNumbered(number);
   form->last_trigger_ = std::chrono::steady_clock::now();
 }
 
@@ -234,6 +225,14 @@ void TForm1::Button1Click() { StartTimer(); }
 
 void TForm1::ChTriggerClick() {
   const bool on = ChTrigger->isChecked();
+  {
+    // Triggers of the last mode are answered by no frame of the next.
+    const std::lock_guard lock(source_mutex_);
+    numbering_triggers_ = on;
+    for (tVideoDevice* device : {Device1.get(), Device2.get()}) {
+      if (device != nullptr) device->Triggers.Clear();
+    }
+  }
   if (Device1) Device1->SetTriggerMode(on);
   if (Device2) Device2->SetTriggerMode(on);
   if (on) {

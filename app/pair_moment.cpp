@@ -7,11 +7,19 @@ namespace {
 bool Known(const FrameStamp& stamp) { return stamp.Number != 0; }
 
 bool SameMoment(const FrameStamp& a, const FrameStamp& b, double tolerance_ms) {
+  // Two frames of one numbered trigger are one moment however late either
+  // arrived; two triggers never are.
+  if (a.Trigger != 0 && b.Trigger != 0) return a.Trigger == b.Trigger;
   return !Known(a) || !Known(b) || std::abs(a.Time_ms - b.Time_ms) <= tolerance_ms;
 }
 
 bool Handled(const FrameSlot& slot, const FrameSlot& last) {
   return Known(slot.Stamp) && slot.Memory == last.Memory && slot.Stamp == last.Stamp;
+}
+
+// A frame older than the one its side last handed on: a pair never goes back.
+bool OlderThan(const FrameSlot& slot, const FrameSlot& last) {
+  return Known(slot.Stamp) && Known(last.Stamp) && slot.Stamp.Number < last.Stamp.Number;
 }
 
 }  // namespace
@@ -20,7 +28,8 @@ std::optional<PairChoice> ChooseMoment(std::span<const FrameSlot> left, std::spa
                                        double tolerance_ms, const PairChoice& last) {
   for (const FrameSlot& l : left) {
     for (const FrameSlot& r : right) {
-      if (!SameMoment(l.Stamp, r.Stamp, tolerance_ms)) continue;
+      if (OlderThan(l, last.Left) || OlderThan(r, last.Right) || !SameMoment(l.Stamp, r.Stamp, tolerance_ms))
+        continue;
       // The newest pair within tolerance; one handled already offers nothing new.
       if (Handled(l, last.Left) && Handled(r, last.Right)) return std::nullopt;
       return PairChoice{l, r};

@@ -1,8 +1,8 @@
 #pragma once
 
-// Which two frames make a pair: the newest frames of the two sources whose
-// exposures lie within half a frame period (in trigger mode: the same
-// trigger), and only a pair that was not handled before.
+// Which two frames make a pair: the newest frames of the two sources of the
+// same numbered trigger, else whose arrivals on the host lie within half a
+// frame period, and only a pair that was not handled before.
 
 #include <optional>
 #include <span>

@@ -11,6 +11,7 @@
 
 #include "Video/vidclass/frame_stamp.h"
 #include "Video/vidclass/ipl.h"
+#include "Video/vidclass/trigger_ledger.h"
 
 // One complete frame of a source: the memory that holds it and its stamp.
 struct FrameSlot {
@@ -47,6 +48,13 @@ class FrameStore {
   FrameStore(const FrameStore&) = delete;
   FrameStore& operator=(const FrameStore&) = delete;
 
+  // The capture thread's word that the driver announced a frame, at the
+  // host's steady-clock time `now_ms`: the store stamps the frame the driver
+  // filled last. Stores that are handed their frames stamp them then.
+  virtual void NoteArrival(double /*now_ms*/, TriggerLedger& /*triggers*/) {}
+  // Called once the driver takes no more live frames (trigger mode on): the
+  // frames it filled or began before still arrive, and answer no trigger.
+  virtual void EndLiveFrames() {}
   // Newest first.
   virtual FrameList CompleteFrames() = 0;
   // Locks that frame and lets go of the one held before; null when the

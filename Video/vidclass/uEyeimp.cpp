@@ -9,8 +9,12 @@ using driver_binding::AssignEntry;
 using Symbol = driver_binding::Symbol<Functions>;
 constexpr bool kCalled = true;
 constexpr bool kUnused = false;
+// Beyond the names every driver has: without them a device keeps one image
+// memory.
+constexpr bool kOptional = false;
 
-// Every name of the library in lookup order.
+// Every name of the library in lookup order: the names every camera driver
+// has, then the sequence calls.
 const Symbol kSymbols[] = {
     {{"is_InitCamera", kCalled}, AssignEntry<&Functions::is_InitCamera>},
     {{"is_GetColorDepth", kUnused}, AssignEntry<&Functions::is_GetColorDepth>},
@@ -49,12 +53,12 @@ const Symbol kSymbols[] = {
     {{"is_InitEvent", kCalled}, AssignEntry<&Functions::is_InitEvent>},
     {{"is_EnableEvent", kCalled}, AssignEntry<&Functions::is_EnableEvent>},
     {{"is_DisableEvent", kCalled}, AssignEntry<&Functions::is_DisableEvent>},
-    {{"is_AddToSequence", kCalled}, AssignEntry<&Functions::is_AddToSequence>},
-    {{"is_ClearSequence", kCalled}, AssignEntry<&Functions::is_ClearSequence>},
-    {{"is_GetActSeqBuf", kCalled}, AssignEntry<&Functions::is_GetActSeqBuf>},
-    {{"is_LockSeqBuf", kCalled}, AssignEntry<&Functions::is_LockSeqBuf>},
-    {{"is_UnlockSeqBuf", kCalled}, AssignEntry<&Functions::is_UnlockSeqBuf>},
-    {{"is_GetImageInfo", kCalled}, AssignEntry<&Functions::is_GetImageInfo>},
+    {{"is_AddToSequence", kOptional}, AssignEntry<&Functions::is_AddToSequence>},
+    {{"is_ClearSequence", kOptional}, AssignEntry<&Functions::is_ClearSequence>},
+    {{"is_GetActSeqBuf", kOptional}, AssignEntry<&Functions::is_GetActSeqBuf>},
+    {{"is_LockSeqBuf", kOptional}, AssignEntry<&Functions::is_LockSeqBuf>},
+    {{"is_UnlockSeqBuf", kOptional}, AssignEntry<&Functions::is_UnlockSeqBuf>},
+    {{"is_GetImageInfo", kOptional}, AssignEntry<&Functions::is_GetImageInfo>},
 };
 static_assert(std::size(kSymbols) == 43);
 

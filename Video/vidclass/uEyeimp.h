@@ -77,7 +77,7 @@ struct Functions {
   int32_t (*is_GetActSeqBuf)(HCAM, int32_t* pnNum, char** ppcMem, char** ppcMemLast) = nullptr;
   int32_t (*is_LockSeqBuf)(HCAM, int32_t nNum, char* pcMem) = nullptr;
   int32_t (*is_UnlockSeqBuf)(HCAM, int32_t nNum, char* pcMem) = nullptr;
-  int32_t (*is_GetImageInfo)(HCAM, int32_t nMemId, DriverImageInfo* pInfo, int32_t nSize) = nullptr;
+  int32_t (*is_GetImageInfo)(HCAM, int32_t nMemId, void* pInfo, int32_t nSize) = nullptr;
 };
 
 // Loads "libuEye_api.so" from the normal search path. False when it does not

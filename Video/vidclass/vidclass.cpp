@@ -140,7 +140,18 @@ bool tVideoDevice::ReadNewestFrame(const FrameReader& read) {
   return true;
 }
 
+void tVideoDevice::TriggerNumbered(uint64_t number) {
+  const bool numbered = number != 0 && AnswersTriggers();
+  if (numbered) Triggers.Sent(number);
+  Trigger();
+  if (numbered && LastResult != 0) Triggers.Withdraw(number);
+}
+
 void tVideoDevice::FrameReady() {
+  if (Frames) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    Frames->NoteArrival(std::chrono::duration<double, std::milli>(now).count(), Triggers);
+  }
   if (Callback callback = FrameCallback.load()) callback();
   if (const uint32_t message = MessageNumber.load(); message != 0)
     platform::PostMessage(WindowHandle, message);

@@ -123,10 +123,16 @@ class tVideoDevice {
   virtual void Start();
   virtual void Stop();
   virtual void Trigger();
+  // Trigger, numbered by the window: the frame it exposes carries the number
+  // (0: not numbered, as in live capture). Any thread.
+  void TriggerNumbered(uint64_t number);
+  // True for kinds whose every trigger exposes one frame, in turn.
+  virtual bool AnswersTriggers() const { return false; }
   // Waits on the thread's frame event for at most kFrameWaitTimeoutMs.
   virtual platform::WaitResult WaitForFrame();
-  // Calls FrameCallback, then posts MessageNumber to WindowHandle (0: posts
-  // nothing). Runs on the capture thread.
+  // Stamps the frame with its time of arrival, calls FrameCallback, then
+  // posts MessageNumber to WindowHandle (0: posts nothing). Runs on the
+  // capture thread.
   virtual void FrameReady();
   virtual void SetImagePos(int32_t x, int32_t y);
 
@@ -179,6 +185,8 @@ class tVideoDevice {
   // Where the complete frames are kept; null for a source whose Image is
   // its one frame (a still image).
   std::unique_ptr<FrameStore> Frames;
+  // Numbered triggers sent and not yet answered by a frame.
+  TriggerLedger Triggers;
 
  protected:
   // Creates the capture thread bound to this device. Kinds call it from their

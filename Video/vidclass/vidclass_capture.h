@@ -38,8 +38,9 @@ inline int32_t LogResult(tVideoDevice& device, const char* text, int32_t result,
 }
 
 // Registers the bound memory and further ones as the driver's sequence, so
-// the window holds whole frames. A driver that refuses leaves the one memory,
-// read as it is filled, with a line in the log.
+// the window holds whole frames. A driver without the sequence calls, or one
+// that refuses, leaves the one memory, read as it is filled, with a line in
+// the log.
 template <class Api>
 void BuildSequence(tVideoDevice& device, const Api& api, const CaptureLogTexts& texts, int32_t memoryId,
                    int32_t bitsPerPixel) {
@@ -48,12 +49,19 @@ void BuildSequence(tVideoDevice& device, const Api& api, const CaptureLogTexts& 
                             api.is_UnlockSeqBuf,  api.is_GetImageInfo};
   // The ring of an earlier Init is cleared before the new one is registered.
   device.Frames.reset();
+  if (calls.AddToSequence == nullptr || calls.ClearSequence == nullptr || calls.GetActSeqBuf == nullptr ||
+      calls.LockSeqBuf == nullptr || calls.UnlockSeqBuf == nullptr) {
+    device.Log.push_back(std::string(texts.Sequence) + "not offered by the driver: one image memory");
+    return;
+  }
   auto sequence = std::make_unique<CaptureSequence>(device.Handle, calls, *device.Image);
   const int32_t built = sequence->Build(device.Image->imageData, memoryId, bitsPerPixel);
   if (built != 0) {
     device.Log.push_back(ResultLine(texts.Sequence, built));
     return;
   }
+  if (!sequence->KnowsDriverRecord())
+    device.Log.push_back(std::string(texts.Sequence) + "frames numbered as they arrive");
   device.Frames = std::move(sequence);
 }
 

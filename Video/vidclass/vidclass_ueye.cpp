@@ -75,6 +75,7 @@ void tVideoDeviceuEye::Trigger() { LastResult = Call(Driver().is_FreezeVideo, Ha
 void tVideoDeviceuEye::SetTriggerMode(bool on) {
   LastResult =
       Call(Driver().is_SetExternalTrigger, Handle, on ? uEyeimp::kSoftwareTrigger : uEyeimp::kTriggerOff);
+  if (on && LastResult == 0 && Frames) Frames->EndLiveFrames();
 }
 
 void tVideoDeviceuEye::SetFrameRate(double fps) {

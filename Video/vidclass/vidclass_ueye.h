@@ -1,7 +1,7 @@
 #pragma once
 
-// A uEye USB camera: the driver captures into one image memory of its own, and
-// Image is a header over it.
+// A uEye USB camera: the driver captures into a ring of its image memories (or
+// the one memory where it offers no sequence), and Image is a header over it.
 
 #include <cstdint>
 #include <memory>
@@ -29,6 +29,8 @@ class tVideoDeviceuEye : public tVideoDevice {
   void Start() override;
   void Stop() override;
   void Trigger() override;
+  // In trigger mode each is_FreezeVideo exposes one frame, in turn.
+  bool AnswersTriggers() const override { return true; }
   void SetImagePos(int32_t x, int32_t y) override;
   // Minimum and maximum in MHz; the increment is 0.
   void GetPixelClockRange(ValueRange& range);

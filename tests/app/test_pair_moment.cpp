@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QSlider>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -50,10 +49,10 @@ class StampCounter : public TVidFilter {
     const StampedImage right = StampsOf(input.Right());
     std::this_thread::sleep_for(30ms);
     ++pairs;
-    // The stamps that travel with the pair name one moment too.
+    // The stamps that travel with the pair name one trigger too (live frames
+    // taken before trigger mode carry none).
     const auto& [left_stamp, right_stamp] = input.Stamps;
-    if (left_stamp.Number == 0 || right_stamp.Number == 0 ||
-        std::abs(left_stamp.Time_ms - right_stamp.Time_ms) > 5.0)
+    if (left_stamp.Number == 0 || right_stamp.Number == 0 || left_stamp.Trigger != right_stamp.Trigger)
       ++unstamped;
     for (const auto& [before, image] : {std::pair{left, input.Left()}, std::pair{right, input.Right()}}) {
       const StampedImage after = StampsOf(image);

@@ -1,7 +1,8 @@
 // A recording driver for the video layer's tests: it exports the names of
 // both driver libraries, answers every call with a result the test chose
 // (0 unless told otherwise) and keeps one line per call. Built several times,
-// each build hiding one name, to test how the bindings treat a missing name.
+// each build hiding names, to test how the bindings treat a missing name, and
+// once with an image information record of its own layout.
 
 #include <algorithm>
 #include <cstdint>
@@ -30,6 +31,9 @@ struct FakeState {
   std::map<int32_t, std::vector<char>> memories;
   int32_t bound = 0;
   int32_t pitch = 0;
+  // What fake_fill put in a memory: frame number and the camera's own clock.
+  std::map<int32_t, std::pair<uint64_t, uint64_t>> frames;
+  int32_t lastFilled = 0;
   double frameTimes[3] = {0.0, 0.0, 0.0};
 };
 
@@ -75,6 +79,8 @@ FAKE_EXPORT void fake_reset() {
   state.memories.clear();
   state.bound = 0;
   state.pitch = 0;
+  state.frames.clear();
+  state.lastFilled = 0;
   std::fill(std::begin(state.frameTimes), std::end(state.frameTimes), 0.0);
 }
 FAKE_EXPORT void fake_set_result(const char* name, int32_t result) {
@@ -86,6 +92,12 @@ FAKE_EXPORT void fake_set_frame_times(double shortest, double longest, double st
   State().frameTimes[0] = shortest;
   State().frameTimes[1] = longest;
   State().frameTimes[2] = step;
+}
+// A frame the driver finished in memory `id`: it becomes the one filled last.
+FAKE_EXPORT void fake_fill(int32_t id, uint64_t number, uint64_t camera_time) {
+  std::lock_guard lock(State().mutex);
+  State().frames[id] = {number, camera_time};
+  State().lastFilled = id;
 }
 FAKE_EXPORT int32_t fake_call_count() {
   std::lock_guard lock(State().mutex);
@@ -145,10 +157,13 @@ FAKE_EXPORT int32_t is_AddToSequence(HCAM h, char*, int32_t id) {
 }
 FAKE_EXPORT int32_t is_ClearSequence(HCAM h) { return Record("is_ClearSequence", std::to_string(h)); }
 FAKE_EXPORT int32_t is_GetActSeqBuf(HCAM h, int32_t* pnNum, char** ppcMem, char** ppcMemLast) {
+  const int32_t result = Record("is_GetActSeqBuf", std::to_string(h));
+  std::lock_guard lock(State().mutex);
   *pnNum = 0;
   *ppcMem = nullptr;
-  *ppcMemLast = nullptr;
-  return Record("is_GetActSeqBuf", std::to_string(h));
+  const auto last = State().memories.find(State().lastFilled);
+  *ppcMemLast = last == State().memories.end() ? nullptr : last->second.data();
+  return result;
 }
 FAKE_EXPORT int32_t is_LockSeqBuf(HCAM h, int32_t, char*) {
   return Record("is_LockSeqBuf", std::to_string(h));
@@ -156,10 +171,29 @@ FAKE_EXPORT int32_t is_LockSeqBuf(HCAM h, int32_t, char*) {
 FAKE_EXPORT int32_t is_UnlockSeqBuf(HCAM h, int32_t, char*) {
   return Record("is_UnlockSeqBuf", std::to_string(h));
 }
-// The fake never fills a memory: no frame is complete.
+// Frame number 0 until fake_fill. The record is the program's layout, of its
+// size only; with FAKE_OWN_RECORD_BYTES it is a larger one of the driver's
+// own, written whole whatever size the caller says.
 FAKE_EXPORT int32_t is_GetImageInfo(HCAM h, int32_t id, void* pInfo, int32_t nSize) {
-  std::memset(pInfo, 0, static_cast<std::size_t>(nSize));
-  return Record("is_GetImageInfo", Numbers({double(h), double(id)}));
+  const int32_t result = Record("is_GetImageInfo", Numbers({double(h), double(id)}));
+  std::lock_guard lock(State().mutex);
+  const std::pair<uint64_t, uint64_t> frame = State().frames[id];
+#ifdef FAKE_OWN_RECORD_BYTES
+  (void)nSize;
+  unsigned char record[FAKE_OWN_RECORD_BYTES] = {};
+  std::memcpy(record + FAKE_OWN_RECORD_BYTES - 8, &frame.first, 8);
+  std::memcpy(pInfo, record, sizeof record);
+#else
+  struct {
+    uint32_t flags;
+    uint32_t reserved;
+    uint64_t time;
+    uint64_t number;
+  } record{0, 0, frame.second, frame.first};
+  if (nSize != static_cast<int32_t>(sizeof record)) return 125;
+  std::memcpy(pInfo, &record, sizeof record);
+#endif
+  return result;
 }
 FAKE_EXPORT int32_t is_GetImageMemPitch(HCAM h, int32_t* pPitch) {
   const int32_t result = Record("is_GetImageMemPitch", std::to_string(h));

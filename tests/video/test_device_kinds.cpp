@@ -4,7 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <map>
 #include <memory>
+#include <span>
 
 #include "Video/vidclass/capture_sequence.h"
 #include "Video/vidclass/falcimp.h"
@@ -17,11 +21,13 @@
 namespace {
 
 // The ring Init adds after the bound memory (id 1): the further memories,
-// then every memory registered as the sequence.
+// every memory registered as the sequence, then one look at the driver's
+// image information record.
 void AppendSequenceCalls(std::vector<std::string>& calls, const std::string& allocation) {
   for (int i = 1; i < CaptureSequence::kMemories; ++i) calls.push_back(allocation);
   for (int id = 1; id <= CaptureSequence::kMemories; ++id)
     calls.push_back("is_AddToSequence 7 " + std::to_string(id));
+  calls.emplace_back("is_GetImageInfo 7 1");
 }
 
 // Closing clears the sequence and frees the memories it made.
@@ -299,6 +305,114 @@ TEST_F(UEyeDevice, SecondInitMakesANewHeaderWithoutLeakingTheFirst) {
   camera->Init(kFirstSourceMessage);
   ASSERT_NE(camera->Image, nullptr);
   EXPECT_EQ(camera->Image->nChannels, 1);
+}
+
+// Frames are stamped when the capture thread hears of them.
+
+double SteadyNow_ms() {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The camera's clock says 12.3 microseconds: a stamp from it would pair with
+// no other camera's frames.
+TEST_F(UEyeDevice, Regression_FrameTimeIsTheHostsTimeOfArrivalNotTheCameraClock) {
+  auto camera = OpenCamera();
+  camera->Init(kFirstSourceMessage);
+  driver_.Fill(3, 7, 123);
+  const double before = SteadyNow_ms();
+  camera->FrameReady();
+  const double after = SteadyNow_ms();
+  const FrameList frames = camera->CompleteFrames();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.front().Memory, 3);
+  EXPECT_EQ(frames.front().Stamp.Number, 7u);
+  EXPECT_GE(frames.front().Stamp.Time_ms, before);
+  EXPECT_LE(frames.front().Stamp.Time_ms, after);
+}
+
+TEST_F(UEyeDevice, FramesAnswerTheNumberedTriggersInTurn) {
+  auto camera = OpenCamera();
+  camera->Init(kFirstSourceMessage);
+  const auto arrive = [&](int32_t memory, uint64_t number) {
+    driver_.Fill(memory, number, 0);
+    camera->FrameReady();
+  };
+  // A live frame finished before trigger mode but heard of after it.
+  driver_.Fill(3, 9, 0);
+  camera->SetTriggerMode(true);
+  for (uint64_t number : {4u, 5u, 6u}) camera->TriggerNumbered(number);
+  camera->FrameReady();
+  arrive(2, 10);
+  arrive(4, 12);  // frame 11 was never announced: it answered trigger 5
+  arrive(5, 13);  // no trigger waits
+  driver_.SetResult("is_FreezeVideo", -1);
+  camera->TriggerNumbered(7);  // refused: exposes nothing
+  arrive(1, 14);
+  std::map<int32_t, uint64_t> triggers;
+  for (const FrameSlot& slot : camera->CompleteFrames()) triggers[slot.Memory] = slot.Stamp.Trigger;
+  EXPECT_EQ(triggers, (std::map<int32_t, uint64_t>{{1, 0}, {2, 4}, {3, 0}, {4, 6}, {5, 0}}));
+}
+
+// A driver whose record is larger than the one known here writes all of it:
+// given only the room of the known record it would write past it.
+TEST(OwnRecordDriver, Regression_LargerRecordIsNeverWrittenPastAndFramesAreNumberedAsTheyArrive) {
+  constexpr const char* kLibrary = "libvideo_fake_own_record.so";
+  FakeDriver driver(kLibrary);
+  RecordingWindow window;
+  ASSERT_TRUE(uEyeimp::LoadFrom(kLibrary));
+  {
+    tVideoDeviceuEye camera(2, &window);
+    camera.Width = 640;
+    camera.Height = 480;
+    camera.Channels = 3;
+    camera.Init(kFirstSourceMessage);
+    EXPECT_THAT(camera.Log, ::testing::Contains("uEye Sequence frames numbered as they arrive"));
+    const double before = SteadyNow_ms();
+    for (const auto& [memory, number] : {std::pair{2, 99u}, std::pair{3, 100u}}) {
+      driver.Fill(memory, number, 5);
+      camera.FrameReady();
+    }
+    const FrameList frames = camera.CompleteFrames();
+    // Without the driver's numbers only the newest memory is known to hold
+    // what it was heard to.
+    ASSERT_EQ(std::span<const FrameSlot>(frames).size(), 1u);
+    EXPECT_EQ(frames.front().Memory, 3);
+    EXPECT_EQ(frames.front().Stamp.Number, 2u);
+    EXPECT_GE(frames.front().Stamp.Time_ms, before);
+    EXPECT_NE(camera.HoldFrame(frames.front()), nullptr);
+  }
+  uEyeimp::Release();
+}
+
+// A driver with only the names every driver has: one image memory.
+TEST(ListedNamesOnly, Regression_CameraAndBoardKeepOneMemoryAndSaySoOnce) {
+  constexpr const char* kLibrary = "libvideo_fake_listed_only.so";
+  FakeDriver driver(kLibrary);
+  RecordingWindow window;
+  ASSERT_TRUE(uEyeimp::LoadFrom(kLibrary));
+  ASSERT_TRUE(falcimp::LoadFrom(kLibrary));
+  {
+    tVideoDeviceuEye camera(2, &window);
+    camera.Width = 640;
+    camera.Height = 480;
+    camera.Init(kFirstSourceMessage);
+    tVideoDeviceFalcon board(0, &window);
+    board.Init(kSecondSourceMessage);
+    for (tVideoDevice* device : std::initializer_list<tVideoDevice*>{&camera, &board}) {
+      EXPECT_EQ(device->State, 1);
+      EXPECT_EQ(device->Frames, nullptr);
+      EXPECT_EQ(std::count_if(device->Log.begin(), device->Log.end(),
+                              [](const std::string& line) {
+                                return line.find("Sequence not offered by the driver: one image memory") !=
+                                       std::string::npos;
+                              }),
+                1);
+      EXPECT_EQ(device->HoldNewestFrame(), device->Image);
+    }
+  }
+  uEyeimp::Release();
+  falcimp::Release();
 }
 
 // The frame grabber.

@@ -70,6 +70,16 @@ TEST_F(DriverBinding, LibraryLackingOnlyAnUnusedFunctionLoads) {
   EXPECT_NE(uEyeimp::Api().is_FreezeVideo, nullptr);
 }
 
+TEST_F(DriverBinding, Regression_LibraryWithOnlyTheNamesEveryDriverHasLoads) {
+  ASSERT_TRUE(uEyeimp::LoadFrom("libvideo_fake_listed_only.so"));
+  ASSERT_TRUE(falcimp::LoadFrom("libvideo_fake_listed_only.so"));
+  EXPECT_EQ(uEyeimp::Api().is_AddToSequence, nullptr);
+  EXPECT_EQ(uEyeimp::Api().is_GetImageInfo, nullptr);
+  EXPECT_EQ(falcimp::Api().is_LockSeqBuf, nullptr);
+  EXPECT_NE(uEyeimp::Api().is_FreezeVideo, nullptr);
+  EXPECT_NE(falcimp::Api().is_SetScaler, nullptr);
+}
+
 TEST_F(DriverBinding, ReleaseEmptiesTheEntries) {
   ASSERT_TRUE(uEyeimp::LoadFrom(FakeDriver::kFile));
   uEyeimp::Release();

@@ -71,7 +71,7 @@ Function Lookup(void* library, const char* name) {
 
 }  // namespace
 
-FakeDriver::FakeDriver() : library_(platform::LoadLibrary(kFile)) {
+FakeDriver::FakeDriver(const char* file) : library_(platform::LoadLibrary(file)) {
   if (library_ == nullptr) throw std::runtime_error("fake driver not found");
   Reset();
 }
@@ -86,6 +86,10 @@ void FakeDriver::SetResult(const char* function, int32_t result) {
 
 void FakeDriver::SetFrameTimes(double shortest_s, double longest_s, double step_s) {
   Lookup<void (*)(double, double, double)>(library_, "fake_set_frame_times")(shortest_s, longest_s, step_s);
+}
+
+void FakeDriver::Fill(int32_t id, uint64_t number, uint64_t camera_time) {
+  Lookup<void (*)(int32_t, uint64_t, uint64_t)>(library_, "fake_fill")(id, number, camera_time);
 }
 
 std::vector<std::string> FakeDriver::Calls() {

@@ -53,7 +53,7 @@ class FakeDriver {
  public:
   static constexpr const char* kFile = "libvideo_fake_driver.so";
 
-  FakeDriver();
+  explicit FakeDriver(const char* file = kFile);
   ~FakeDriver();
   FakeDriver(const FakeDriver&) = delete;
   FakeDriver& operator=(const FakeDriver&) = delete;
@@ -61,6 +61,8 @@ class FakeDriver {
   void Reset();
   void SetResult(const char* function, int32_t result);
   void SetFrameTimes(double shortest_s, double longest_s, double step_s);
+  // The driver finished a frame in memory `id`, stamped by the camera's clock.
+  void Fill(int32_t id, uint64_t number, uint64_t camera_time);
   std::vector<std::string> Calls();
   // The recorded calls of one function, with their arguments.
   std::vector<std::string> CallsOf(const std::string& function);
