@@ -140,6 +140,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   connect(tbExposure, &QSlider::valueChanged, this, Guarded([this] { tbExposureChange(); }));
   ConnectFilterEditor();
   SetUpViewsFilesAndControls();
+  SetUpModeLists();
   partner_wait_ = new QTimer(this);
   partner_wait_->setSingleShot(true);
   connect(partner_wait_, &QTimer::timeout, this, Guarded([this] { PartnerWaitEnded(); }));
