@@ -22,6 +22,7 @@
 #include "Video/vidclass/vidclass_sidebyside.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/filter_list_box.h"
 #include "app/setdistort.h"
 #include "demos/demo.h"
 #include "demos/rig_operator.h"
