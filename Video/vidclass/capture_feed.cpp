@@ -38,7 +38,9 @@ bool SampleFrames::Put(const platform::CaptureSample& sample, const FrameStamp& 
                        static_cast<ptrdiff_t>(region_.X) * header.nChannels;
     header.imageDataOrigin = header.imageData;
     header.widthStep = sample.Stride;
-    header.imageSize = sample.Stride * header.height;
+    // Rows of the whole frame: an eye's last row ends before the frame's
+    // does, so its size counts only up to there.
+    header.imageSize = sample.Stride * (header.height - 1) + header.width * header.nChannels;
     frame.Stamp = stamp;
     frame.Complete = true;
     newest_ = target;
