@@ -21,7 +21,8 @@
 namespace {
 
 const char kLeftSource[] =
-    "videotestsrc pattern=ball ! capsfilter caps=video/x-raw,format=YUY2,width=640,height=360,framerate=30/1";
+    "videotestsrc pattern=smpte ! capsfilter "
+    "caps=video/x-raw,format=YUY2,width=640,height=360,framerate=30/1";
 const char kRightSource[] =
     "videotestsrc pattern=smpte ! capsfilter "
     "caps=video/x-raw,format=GRAY8,width=480,height=270,framerate=15/1";

@@ -62,7 +62,8 @@ int PushSideBySidePoses(SideBySideRig& rig, TFoDistortSetup& dialog, int views) 
   int pushed = 0;
   for (int pose = 0; pushed < views && pose < 3 * views; ++pose) {
     if (!rig.ShowPose(pose * kPoseStep_s)) return pushed;
-    // The first search may still see the picture before.
+    // Frames read before the new picture may still be on their way.
+    ProcessEventsFor(std::chrono::milliseconds(3000 / kFramesPerSecond));
     WaitForBoardSearch(dialog, std::chrono::seconds(5));
     if (!WaitForBoardSearch(dialog, std::chrono::seconds(5))) continue;
     dialog.findChild<QPushButton*>("BuPush")->click();

@@ -90,8 +90,9 @@ TEST_P(ScaledFrames, FillTheImageExactly) {
 INSTANTIATE_TEST_SUITE_P(GreyAndColour, ScaledFrames,
                          ::testing::Values(ScaledCase{3, "red", {0, 0, 255}},
                                            ScaledCase{3, "blue", {255, 0, 0}},
-                                           // The test source paints grey in studio levels.
-                                           ScaledCase{1, "white", {235}}, ScaledCase{1, "black", {16}}));
+                                           // Held to the first format it lists (full-range
+                                           // RGB), the test source paints white and black.
+                                           ScaledCase{1, "white", {255}}, ScaledCase{1, "black", {0}}));
 
 const unsigned char* PixelAt(const IplImage* image, int x, int y) {
   return reinterpret_cast<const unsigned char*>(image->imageData +
