@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -148,14 +149,13 @@ std::optional<double> SourceControls::Set(CaptureControl control, double value) 
       v4l2_control manual{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL};
       Ioctl(fd, VIDIOC_S_CTRL, &manual);
     }
-    v4l2_control wanted{v4l2.id, static_cast<int32_t>(value / v4l2.to_ours + 0.5)};
+    v4l2_control wanted{v4l2.id, static_cast<int32_t>(std::lround(value / v4l2.to_ours))};
     Ioctl(fd, VIDIOC_S_CTRL, &wanted);
     return ReadV4l2(fd, v4l2);
   }
   const BalanceChannel found = FindBalanceChannel(pipeline_, control);
   if (found.balance == nullptr) return std::nullopt;
-  gst_color_balance_set_value(found.balance, found.channel,
-                              static_cast<int>(value + (value < 0 ? -0.5 : 0.5)));
+  gst_color_balance_set_value(found.balance, found.channel, static_cast<int>(std::lround(value)));
   const double in_effect = gst_color_balance_get_value(found.balance, found.channel);
   gst_object_unref(found.balance);
   return in_effect;

@@ -232,6 +232,11 @@ TEST_F(CaptureDevice, BrightnessAndContrastDriveTheColourBalance) {
   ASSERT_TRUE(WaitForFrames(now + 3));
   device->Stop();
   EXPECT_GT(MeanLevel(device->HoldNewestFrame()), dark + 40);
+  // Values beyond the slider's range end at the control's.
+  device->SetBrightness(1.7);
+  device->SetContrast(-0.5);
+  EXPECT_NEAR(device->Brightness, 1.0, 1e-3);
+  EXPECT_NEAR(device->Contrast, 0.0, 1e-3);
   EXPECT_TRUE(Lines().empty());
 }
 
