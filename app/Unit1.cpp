@@ -140,6 +140,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   connect(tbExposure, &QSlider::valueChanged, this, Guarded([this] { tbExposureChange(); }));
   ConnectFilterEditor();
   SetUpViewsFilesAndControls();
+  SetUpModeLists();
 
   Form1 = this;
   MainWindow = this;

@@ -20,6 +20,7 @@
 #include "platform/window_handle.h"
 
 class QCheckBox;
+class QComboBox;
 class QFileDialog;
 class QLineEdit;
 class QListWidget;
@@ -71,8 +72,8 @@ struct ValueRange;
 bool SliderCanTake(const ValueRange& range, double scale);
 
 // The device object for a source-list id, not yet initialised; null for an
-// id below every kind's range.
-std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window);
+// id below every kind's range. A stereo camera's entry gives the side's eye.
+std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window, int side = 1);
 
 // One entry of the filter chain as the filter list shows it.
 struct TFilterEntry {
@@ -148,6 +149,10 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   TDragPanel* PaDepth;
   TFilterListBox* StereoFIlterListBox;
   QPushButton* Button8;
+  // Beside each source list: the modes of the side's capture device; the
+  // one picked is kept in Stereo.ini by the device's entry.
+  QComboBox* CbMode1 = nullptr;
+  QComboBox* CbMode2 = nullptr;
 
   // Application state, in the order the window keeps it.
   std::unique_ptr<tVideoDevice> Device1;
@@ -281,6 +286,12 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // One side's set-up from its list; false when it made no device.
   bool SetUpSource(int side);
   void ReleaseSource(int side);
+  // The mode lists: made once, filled from a side's device after its
+  // set-up; the stored mode goes to a capture device before its Init.
+  void SetUpModeLists();
+  void ShowModes(int side);
+  void ApplyStoredMode(int side, tVideoDevice& device);
+  void ModeChosen(int side);
   std::unique_ptr<tVideoDevice>& Source(int side) { return side == 1 ? Device1 : Device2; }
   void StartTimer();
   void EndTimer();

@@ -7,11 +7,27 @@
 #include "Video/vidclass/vidclass.h"
 #include "Video/vidclass/vidclass_dshow.h"
 #include "Video/vidclass/vidclass_falcon.h"
+#include "Video/vidclass/vidclass_sidebyside.h"
 #include "Video/vidclass/vidclass_ueye.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 
-std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window) {
+namespace {
+
+bool IsStereoCameraId(int32_t id) {
+  return id >= kSideBySideDeviceIdBase && id < kSideBySideDeviceIdBase + 1000;
+}
+
+}  // namespace
+
+std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window, int side) {
+  if (IsStereoCameraId(id)) {
+    const bool top_bottom = id >= kTopBottomDeviceIdBase;
+    return std::make_unique<tVideoDeviceSideBySide>(
+        id - (top_bottom ? kTopBottomDeviceIdBase : kSideBySideDeviceIdBase),
+        top_bottom ? platform::StereoLayout::kTopBottom : platform::StereoLayout::kSideBySide,
+        side == 1 ? 0 : 1, window);
+  }
   if (id >= kUEyeDeviceIdBase) return std::make_unique<tVideoDeviceuEye>(id - kUEyeDeviceIdBase, window);
   if (id >= kFalconDeviceId) return std::make_unique<tVideoDeviceFalcon>(id - kFalconDeviceId, window);
   if (id >= kCaptureDeviceIdBase)
@@ -23,23 +39,25 @@ bool TForm1::SetUpSource(int side) {
   QListWidget* list = side == 1 ? ListBox1 : ListBox2;
   const int row = SelectedRow(list);
   if (row < 0) return false;
-  // One device cannot feed both sides.
-  if (side == 2 && row == SelectedRow(ListBox1)) return false;
   const int32_t id = list->item(row)->data(Qt::UserRole).toInt();
+  // One device cannot feed both sides, except a stereo camera's, which
+  // gives each side its own eye.
+  if (side == 2 && row == SelectedRow(ListBox1) && !IsStereoCameraId(id)) return false;
   if (id < kCaptureDeviceIdBase) return false;
 
   ReleaseSource(side);
   {
-    std::unique_ptr<tVideoDevice> device = MakeSourceDevice(id, this);
+    std::unique_ptr<tVideoDevice> device = MakeSourceDevice(id, this, side);
     const std::lock_guard lock(source_mutex_);
     Source(side) = std::move(device);
   }
   tVideoDevice& device = *Source(side);
-  if (id >= kUEyeDeviceIdBase) {
+  if (dynamic_cast<tVideoDeviceuEye*>(&device) != nullptr) {
     device.Width = 640;
     device.Height = 480;
     device.Channels = 3;
   }
+  ApplyStoredMode(side, device);
   device.FrameCallback = side == 1 ? &TForm1::WriteFrameLeft : &TForm1::WriteFrameRight;
   device.Init(side == 1 ? kFirstSourceMessage : kSecondSourceMessage);
   ReplaceLog(device.Log);
@@ -48,6 +66,7 @@ bool TForm1::SetUpSource(int side) {
     const int left = side == 1 ? 0 : Form2->PbGraf1->x() + Form2->PbGraf1->width() + 1;
     SizePane(pane, device.Width, device.Channels, left, device.Height);
   }
+  ShowModes(side);
   return true;
 }
 

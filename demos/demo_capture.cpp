@@ -1,7 +1,10 @@
 // "capture": two GStreamer test sources listed as system capture devices,
-// set up with the "Init" below both lists and live for a few seconds; leaves
-// display.png and log.txt. No camera is needed.
+// one in colour and one in grey, each stating its own size and rate; set up
+// with the "Init" below both lists, each opens at its own mode, and both are
+// live for a few seconds; leaves display.png and log.txt (each side's mode,
+// size and channels, and the modes its list offers). No camera is needed.
 
+#include <QComboBox>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -10,14 +13,19 @@
 #include <tuple>
 
 #include "Video/vidclass/vidclass.h"
+#include "Video/vidclass/vidclass_dshow.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "demos/demo.h"
 
 namespace {
 
-const char kLeftSource[] = "videotestsrc pattern=ball";
-const char kRightSource[] = "videotestsrc pattern=smpte";
+const char kLeftSource[] =
+    "videotestsrc pattern=smpte ! capsfilter "
+    "caps=video/x-raw,format=YUY2,width=640,height=360,framerate=30/1";
+const char kRightSource[] =
+    "videotestsrc pattern=smpte ! capsfilter "
+    "caps=video/x-raw,format=GRAY8,width=480,height=270,framerate=15/1";
 
 // The main window lists the sources when it is made.
 void ListTestSources() {
@@ -46,11 +54,15 @@ int RunCapture(const std::string& out_dir, const std::vector<std::string>& /*arg
   demo::ProcessEventsFor(std::chrono::seconds(3));
   const bool saved = demo::SaveWidget(Form2, out_dir + "/display.png");
   std::string log = Form1->MeLog->toPlainText().toStdString() + "\n";
-  for (const auto& [side, device, source] : {std::tuple{"Left", Form1->Device1.get(), kLeftSource},
-                                             std::tuple{"Right", Form1->Device2.get(), kRightSource}}) {
-    log += std::string(side) + ": " + source + ", State " + std::to_string(device->State) + ", " +
-           std::to_string(device->Width) + "x" + std::to_string(device->Height) + "x" +
-           std::to_string(device->Channels) + "\n";
+  for (const auto& [side, device, modes, source] :
+       {std::tuple{"Left", Form1->Device1.get(), Form1->CbMode1, kLeftSource},
+        std::tuple{"Right", Form1->Device2.get(), Form1->CbMode2, kRightSource}}) {
+    const auto* capture = dynamic_cast<const tVideoDeviceDShow*>(device);
+    log += std::string(side) + ": " + source + "\n  State " + std::to_string(device->State) + ", mode \"" +
+           (capture != nullptr ? capture->ModeText() : "") + "\", " + std::to_string(device->Width) + "x" +
+           std::to_string(device->Height) + "x" + std::to_string(device->Channels) + ", mode list:";
+    for (int i = 0; i < modes->count(); ++i) log += " \"" + modes->itemText(i).toStdString() + "\"";
+    log += "\n";
   }
   demo::WriteText(out_dir + "/log.txt", log);
   return saved ? 0 : 1;

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <mutex>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "capture_source.h"
 
@@ -14,7 +16,11 @@ struct ListedSource {
   std::string name;
   std::string description;      // empty for a monitor device
   GstDevice* device = nullptr;  // owned reference, monitor devices only
+  StereoLayout layout = StereoLayout::kNone;
 };
+
+constexpr std::pair<const char*, StereoLayout> kLayoutWords[] = {{"side-by-side:", StereoLayout::kSideBySide},
+                                                                 {"top-bottom:", StereoLayout::kTopBottom}};
 
 class SourceList {
  public:
@@ -53,7 +59,8 @@ class SourceList {
     for (GList* item = found; item != nullptr; item = item->next) {
       auto* device = GST_DEVICE(item->data);
       gchar* name = gst_device_get_display_name(device);
-      sources_.push_back({name != nullptr ? name : "", {}, GST_DEVICE(gst_object_ref(device))});
+      sources_.push_back(
+          {name != nullptr ? name : "", {}, GST_DEVICE(gst_object_ref(device)), StereoLayout::kNone});
       g_free(name);
     }
     g_list_free_full(found, gst_object_unref);
@@ -63,7 +70,10 @@ class SourceList {
   void AppendListedSources() {
     const char* listed = std::getenv("STEREO_CAPTURE_SOURCES");
     if (listed == nullptr) return;
-    for (const std::string& line : SplitSourceList(listed)) sources_.push_back({line, line, nullptr});
+    for (const std::string& line : SplitSourceList(listed)) {
+      const ListedLine read = ReadListedLine(line);
+      sources_.push_back({line, read.description, nullptr, read.layout});
+    }
   }
 
   std::vector<ListedSource> sources_;
@@ -82,7 +92,8 @@ class GStreamerCaptureDevices : public CaptureDeviceSource {
     if (!InitGStreamer()) return devices;
     const SourceList list;
     for (const ListedSource& source : list.Sources())
-      devices.push_back({source.name, source.description, CanMake(SourceList::MakeElement(source))});
+      devices.push_back(
+          {source.name, source.description, CanMake(SourceList::MakeElement(source)), source.layout});
     return devices;
   }
 };
@@ -114,6 +125,16 @@ std::vector<std::string> SplitSourceList(const std::string& text) {
     lines.push_back(line.substr(first, last - first + 1));
   }
   return lines;
+}
+
+ListedLine ReadListedLine(const std::string& line) {
+  for (const auto& [word, layout] : kLayoutWords) {
+    const std::string_view prefix(word);
+    if (line.compare(0, prefix.size(), prefix) != 0) continue;
+    const auto first = line.find_first_not_of(" \t", prefix.size());
+    return {layout, first == std::string::npos ? std::string() : line.substr(first)};
+  }
+  return {StereoLayout::kNone, line};
 }
 
 std::unique_ptr<CaptureDeviceSource> SystemCaptureDevices() {

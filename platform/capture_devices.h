@@ -6,6 +6,10 @@
 
 namespace platform {
 
+// How one frame of a stereo camera that is a single device holds both eyes:
+// left and right halves, or the left eye above the right.
+enum class StereoLayout { kNone, kSideBySide, kTopBottom };
+
 // One system video source, in the order the system lists them.
 struct CaptureDevice {
   std::string friendly_name;
@@ -15,6 +19,9 @@ struct CaptureDevice {
   // False when the source element cannot be made: such a device is listed but
   // never offered, and keeps its place in the numbering.
   bool openable = false;
+  // Set for a STEREO_CAPTURE_SOURCES line that begins with "side-by-side:"
+  // or "top-bottom:"; the description is the rest of the line.
+  StereoLayout layout = StereoLayout::kNone;
 };
 
 // The system's capture devices. A fake stands in for it in tests.
@@ -30,5 +37,13 @@ std::unique_ptr<CaptureDeviceSource> SystemCaptureDevices();
 
 // The non-empty lines of a STEREO_CAPTURE_SOURCES value.
 std::vector<std::string> SplitSourceList(const std::string& text);
+
+// A listed line's stereo layout, and its GStreamer description without the
+// layout's word.
+struct ListedLine {
+  StereoLayout layout = StereoLayout::kNone;
+  std::string description;
+};
+ListedLine ReadListedLine(const std::string& line);
 
 }  // namespace platform

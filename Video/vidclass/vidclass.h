@@ -35,6 +35,10 @@
 inline constexpr int32_t kCaptureDeviceIdBase = 1000;
 inline constexpr int32_t kFalconDeviceId = 2000;
 inline constexpr int32_t kUEyeDeviceIdBase = 3000;
+// A stereo camera whose frame holds both eyes: 5000 + capture-device index
+// for eyes side by side, 5500 + index for the left eye above the right.
+inline constexpr int32_t kSideBySideDeviceIdBase = 5000;
+inline constexpr int32_t kTopBottomDeviceIdBase = 5500;
 
 // Frame-ready messages of the first and the second source.
 inline constexpr uint32_t kFirstSourceMessage = 2024;

@@ -15,6 +15,19 @@ std::string CameraText(const uEyeimp::CameraInfo& info) {
   return text;
 }
 
+// A stereo camera's one device is listed once, and gives each list its eye.
+int32_t CaptureDeviceId(platform::StereoLayout layout) {
+  switch (layout) {
+    case platform::StereoLayout::kSideBySide:
+      return kSideBySideDeviceIdBase;
+    case platform::StereoLayout::kTopBottom:
+      return kTopBottomDeviceIdBase;
+    case platform::StereoLayout::kNone:
+      break;
+  }
+  return kCaptureDeviceIdBase;
+}
+
 }  // namespace
 
 DriverDiscovery LoadedDriverDiscovery() {
@@ -55,7 +68,8 @@ int32_t tVideoDevEnum::AddCaptureDevices() {
     // A device that cannot be opened keeps its index, so the ids of the
     // others still name their own device.
     if (!devices[index].openable) continue;
-    Devices.push_back({devices[index].friendly_name, kCaptureDeviceIdBase + static_cast<int32_t>(index)});
+    Devices.push_back(
+        {devices[index].friendly_name, CaptureDeviceId(devices[index].layout) + static_cast<int32_t>(index)});
     ++count;
   }
   return count;

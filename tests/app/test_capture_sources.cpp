@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -29,6 +30,19 @@ const char kBars[] = "videotestsrc pattern=smpte";
 const char kCheckers[] = "videotestsrc pattern=checkers-8";
 const char kMissingFile[] = "filesrc location=/no/such/capture/file";
 const char kThirtyFrames[] = "videotestsrc num-buffers=30";
+// Sources that state their size: colour at 25 frames a second, and grey in
+// two sizes.
+const char kColour[] =
+    "videotestsrc pattern=smpte ! capsfilter caps=video/x-raw,format=BGR,width=640,height=360,framerate=25/1";
+const char kGreyModes[] =
+    "videotestsrc pattern=checkers-8 ! capsfilter "
+    "caps=\"video/x-raw,format=GRAY8,width={400,200},height=150\"";
+// One device holding both eyes: red on the left, blue on the right.
+const char kStereoCamera[] =
+    "side-by-side: compositor name=m sink_1::xpos=320 ! capsfilter "
+    "caps=video/x-raw,format=BGR,width=640,height=240 "
+    "videotestsrc pattern=red ! capsfilter caps=video/x-raw,width=320,height=240 ! m. "
+    "videotestsrc pattern=blue ! capsfilter caps=video/x-raw,width=320,height=240 ! m.";
 
 void Select(QListWidget* list, const char* text) {
   const auto found = list->findItems(QString::fromLatin1(text), Qt::MatchExactly);
@@ -38,13 +52,13 @@ void Select(QListWidget* list, const char* text) {
 
 // The pane's bitmap holds the frame upright, every row and column of it.
 ::testing::AssertionResult PaneShows(const TPaneBitmap& pane, const IplImage* frame) {
-  if (frame == nullptr || !pane.Matches(frame->width, frame->height, 8)) {
+  if (frame == nullptr || !pane.Matches(frame->width, frame->height, 8 * frame->nChannels)) {
     return ::testing::AssertionFailure() << "formats differ";
   }
   for (int y = 0; y < frame->height; ++y) {
     const uint8_t* shown = pane.Pixels() + static_cast<ptrdiff_t>(frame->height - 1 - y) * pane.RowPitch();
     const auto* held = reinterpret_cast<const uint8_t*>(frame->imageData + y * frame->widthStep);
-    for (int x = 0; x < frame->width; ++x) {
+    for (int x = 0; x < frame->width * frame->nChannels; ++x) {
       if (shown[x] != held[x]) return ::testing::AssertionFailure() << "differs at " << x << ", " << y;
     }
   }
@@ -66,8 +80,9 @@ int Occurrences(const QString& text, const QString& line) { return static_cast<i
 class CaptureSources : public ::testing::Test {
  protected:
   CaptureSources()
-      : sources_("STEREO_CAPTURE_SOURCES",
-                 std::string(kBars) + "\n" + kCheckers + "\n" + kMissingFile + "\n" + kThirtyFrames + "\n") {}
+      : sources_("STEREO_CAPTURE_SOURCES", std::string(kBars) + "\n" + kCheckers + "\n" + kMissingFile +
+                                               "\n" + kThirtyFrames + "\n" + kColour + "\n" + kGreyModes +
+                                               "\n" + kStereoCamera + "\n") {}
   void SetUp() override {
     windows_ = std::make_unique<Windows>();
     filter_ = TVidFilter::Create<RecordingFilter>();
@@ -107,6 +122,83 @@ TEST_F(CaptureSources, BothListsOpenThemAndLivePairsAreDrawnInBothPanes) {
   EXPECT_TRUE(PaneShows(left, form().Device1->HeldFrame()));
   EXPECT_TRUE(PaneShows(right, form().Device2->HeldFrame()));
   EXPECT_NE(std::memcmp(left.Pixels(), right.Pixels(), left.ByteSize()), 0);
+}
+
+// Each source opens at the size and colour it states, and its pane shows it.
+TEST_F(CaptureSources, SourcesOpenAtTheirOwnSizeAndColour) {
+  Select(form().ListBox1, kColour);
+  Select(form().ListBox2, kGreyModes);
+  form().BuInitBoth->click();
+  EXPECT_EQ(TakeShownErrors(), "");
+  ASSERT_TRUE(WaitForPairs(3));
+  const TPaneBitmap& left = Form2->PbGraf1->Bitmap();
+  const TPaneBitmap& right = Form2->PbGraf2->Bitmap();
+  EXPECT_TRUE(left.Matches(640, 360, 24));
+  EXPECT_TRUE(right.Matches(400, 150, 8));
+  EXPECT_TRUE(PaneShows(left, form().Device1->HeldFrame()));
+  EXPECT_TRUE(PaneShows(right, form().Device2->HeldFrame()));
+  // The bars are colour, as the source gives them: blue and red differ.
+  const IplImage* bars = form().Device1->HeldFrame();
+  const auto* pixel = reinterpret_cast<const uint8_t*>(bars->imageData + 300 * bars->widthStep);
+  EXPECT_NE(pixel[0], pixel[2]);
+  EXPECT_EQ(form().CbMode1->currentText(), "640 x 360 BGR 25 fps");
+  EXPECT_EQ(form().CbMode2->count(), 2);
+}
+
+// A mode picked from the list opens the side again at it, and the next
+// start of the program opens that source at the same mode.
+TEST_F(CaptureSources, PickedModeOpensTheSideAgainAndIsKeptInTheSettings) {
+  Select(form().ListBox1, kGreyModes);
+  form().BuInit1->click();
+  ASSERT_EQ(form().Device1->Width, 400);
+  const int smaller = form().CbMode1->findText("200 x 150 GRAY8");
+  ASSERT_GE(smaller, 0);
+  form().CbMode1->setCurrentIndex(smaller);
+  emit form().CbMode1->activated(smaller);
+  ASSERT_NE(form().Device1, nullptr);
+  EXPECT_EQ(form().Device1->Width, 200);
+  // Opened again and started: its frames go on, at the smaller size.
+  ASSERT_TRUE(WaitForPairs(filter_->pairs.size() + 2));
+  EXPECT_TRUE(Form2->PbGraf1->Bitmap().Matches(200, 150, 8));
+  EXPECT_EQ(filter_->pairs.back().Left()->width, 200);
+  EXPECT_THAT(folder_.ReadSettings(), ContainsRegex("\\[Capture modes\\]"));
+
+  windows_.reset();
+  windows_ = std::make_unique<Windows>();
+  Select(form().ListBox1, kGreyModes);
+  form().BuInit1->click();
+  EXPECT_EQ(form().Device1->Width, 200);
+  EXPECT_EQ(form().CbMode1->currentText(), "200 x 150 GRAY8");
+}
+
+// Picked in both lists, the stereo camera's entry gives the left half to the
+// first side and the right half to the second, each pair one frame.
+TEST_F(CaptureSources, StereoCameraGivesEachSideItsHalfOfOneFrame) {
+  Select(form().ListBox1, kStereoCamera);
+  Select(form().ListBox2, kStereoCamera);
+  form().BuInitBoth->click();
+  EXPECT_EQ(TakeShownErrors(), "");
+  ASSERT_NE(form().Device1, nullptr);
+  ASSERT_NE(form().Device2, nullptr);
+  ASSERT_TRUE(WaitForPairs(5));
+  EXPECT_EQ(form().CurrentStamps[0], form().CurrentStamps[1]);
+  EXPECT_TRUE(Form2->PbGraf1->Bitmap().Matches(320, 240, 24));
+  const IplImage* left = form().Device1->HeldFrame();
+  const IplImage* right = form().Device2->HeldFrame();
+  ASSERT_NE(left, nullptr);
+  ASSERT_NE(right, nullptr);
+  const auto colour = [](const IplImage* image) {
+    const auto* pixel = reinterpret_cast<const uint8_t*>(image->imageData + 120 * image->widthStep + 160 * 3);
+    return std::vector<int>(pixel, pixel + 3);
+  };
+  using ::testing::ElementsAre;
+  using ::testing::Ge;
+  using ::testing::Le;
+  EXPECT_THAT(colour(left), ElementsAre(Le(2), Le(2), Ge(253)));
+  EXPECT_THAT(colour(right), ElementsAre(Ge(253), Le(2), Le(2)));
+  // Both halves lie in the one sample.
+  EXPECT_EQ(right->imageData, left->imageData + 320 * 3);
+  EXPECT_TRUE(PaneShows(Form2->PbGraf2->Bitmap(), right));
 }
 
 TEST_F(CaptureSources, SourceThatFailsToStartShowsItsErrorAndTheOtherRuns) {

@@ -12,6 +12,7 @@
 #include "Video/vidclass/uEyeimp.h"
 #include "Video/vidclass/vidclass_dshow.h"
 #include "Video/vidclass/vidclass_falcon.h"
+#include "Video/vidclass/vidclass_sidebyside.h"
 #include "Video/vidclass/vidclass_ueye.h"
 #include "Video/vidclass/vidclass_values.h"
 #include "video_test_support.h"
@@ -69,6 +70,44 @@ struct CaptureKind {
   }
 };
 
+// A capture source that states its size and colour: the device opens at it.
+struct OwnSizeCaptureKind : CaptureKind {
+  static constexpr const char* kSource =
+      "videotestsrc pattern=ball ! capsfilter "
+      "caps=video/x-raw,format=YUY2,width=640,height=360,framerate=30/1";
+  static bool Load() {
+    setenv("STEREO_CAPTURE_SOURCES", kSource, 1);
+    return true;
+  }
+  static std::unique_ptr<Device> Open(platform::WindowHandle window) {
+    auto device = std::make_unique<Device>(CaptureDeviceIndex(kSource), window);
+    EXPECT_EQ(device->Width * device->Height * device->Channels, 640 * 360 * 3);
+    return device;
+  }
+};
+
+// The right eye of a stereo camera whose frame holds both eyes side by side,
+// opened alone.
+struct StereoEyeKind {
+  using Device = tVideoDeviceSideBySide;
+  static constexpr const char* kPrefix = "DShow";
+  static constexpr bool kHasSoftwareTrigger = false;
+  static constexpr bool kHasDriverHandle = false;
+  static constexpr const char* kSource =
+      "videotestsrc pattern=ball ! capsfilter caps=video/x-raw,format=BGR,width=1280,height=480";
+  static bool Load() {
+    setenv("STEREO_CAPTURE_SOURCES", (std::string("side-by-side: ") + kSource).c_str(), 1);
+    return true;
+  }
+  static void Release() {}
+  static std::unique_ptr<Device> Open(platform::WindowHandle window) {
+    auto eye =
+        std::make_unique<Device>(CaptureDeviceIndex(kSource), platform::StereoLayout::kSideBySide, 1, window);
+    EXPECT_EQ(eye->Width, 640);
+    return eye;
+  }
+};
+
 template <class Kind>
 class DeviceContract : public ::testing::Test {
  protected:
@@ -104,7 +143,7 @@ class DeviceContract : public ::testing::Test {
 template <class Kind>
 class DriverDeviceContract : public DeviceContract<Kind> {};
 
-using Kinds = ::testing::Types<UEyeKind, FalconKind, CaptureKind>;
+using Kinds = ::testing::Types<UEyeKind, FalconKind, CaptureKind, OwnSizeCaptureKind, StereoEyeKind>;
 TYPED_TEST_SUITE(DeviceContract, Kinds);
 using DriverKinds = ::testing::Types<UEyeKind, FalconKind>;
 TYPED_TEST_SUITE(DriverDeviceContract, DriverKinds);
