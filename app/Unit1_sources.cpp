@@ -7,11 +7,30 @@
 #include "Video/vidclass/vidclass.h"
 #include "Video/vidclass/vidclass_dshow.h"
 #include "Video/vidclass/vidclass_falcon.h"
+#include "Video/vidclass/vidclass_genicam.h"
 #include "Video/vidclass/vidclass_ueye.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/inifile.h"
+#include "platform/settings_folder.h"
+
+namespace {
+
+// A GenICam camera opens at its own size and format; in trigger mode it is
+// triggered by the line Stereo.ini names ([GenICam] TriggerSource=Line0),
+// else by software.
+std::unique_ptr<tVideoDevice> MakeGenICamDevice(int32_t index, platform::WindowHandle window) {
+  auto camera = std::make_unique<tVideoDeviceGenICam>(index, window);
+  TIniFile ini(PrepareSettingsPath(platform::UserSettingsFolder()));
+  camera->TriggerSource = ini.ReadString("GenICam", "TriggerSource", camera->TriggerSource);
+  return camera;
+}
+
+}  // namespace
 
 std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandle window) {
+  if (id >= kGenICamDeviceIdBase && id < kGenICamDeviceIdBase + 1000)
+    return MakeGenICamDevice(id - kGenICamDeviceIdBase, window);
   if (id >= kUEyeDeviceIdBase) return std::make_unique<tVideoDeviceuEye>(id - kUEyeDeviceIdBase, window);
   if (id >= kFalconDeviceId) return std::make_unique<tVideoDeviceFalcon>(id - kFalconDeviceId, window);
   if (id >= kCaptureDeviceIdBase)
@@ -35,7 +54,7 @@ bool TForm1::SetUpSource(int side) {
     Source(side) = std::move(device);
   }
   tVideoDevice& device = *Source(side);
-  if (id >= kUEyeDeviceIdBase) {
+  if (id >= kUEyeDeviceIdBase && id < kGenICamDeviceIdBase) {
     device.Width = 640;
     device.Height = 480;
     device.Channels = 3;
