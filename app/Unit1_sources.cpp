@@ -1,6 +1,7 @@
 // Camera set-up of the main window: one side at a time, or both and start.
 
 #include <QListWidget>
+#include <QSlider>
 #include <exception>
 #include <mutex>
 
@@ -9,6 +10,7 @@
 #include "Video/vidclass/vidclass_falcon.h"
 #include "Video/vidclass/vidclass_genicam.h"
 #include "Video/vidclass/vidclass_ueye.h"
+#include "Video/vidclass/vidclass_values.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/inifile.h"
@@ -24,6 +26,15 @@ std::unique_ptr<tVideoDevice> MakeGenICamDevice(int32_t index, platform::WindowH
   TIniFile ini(PrepareSettingsPath(platform::UserSettingsFolder()));
   camera->TriggerSource = ini.ReadString("GenICam", "TriggerSource", camera->TriggerSource);
   return camera;
+}
+
+// Its own frame-rate bounds open the rate slider, as the pixel clock does
+// for a uEye camera.
+void FitRateSlider(QSlider* slider, tVideoDevice& camera) {
+  ValueRange range;
+  camera.GetFrameRateRange(range);
+  if (SliderCanTake(range, 10.0))
+    SetSliderRange(slider, static_cast<int>(range.Minimum * 10.0), RoundHalfEven(range.Maximum * 10.0));
 }
 
 }  // namespace
@@ -62,6 +73,7 @@ bool TForm1::SetUpSource(int side) {
   device.FrameCallback = side == 1 ? &TForm1::WriteFrameLeft : &TForm1::WriteFrameRight;
   device.Init(side == 1 ? kFirstSourceMessage : kSecondSourceMessage);
   ReplaceLog(device.Log);
+  if (side == 1 && dynamic_cast<tVideoDeviceGenICam*>(&device) != nullptr) FitRateSlider(tbFrameRate, device);
   if (Form2 != nullptr) {
     TPane* pane = side == 1 ? Form2->PbGraf1 : Form2->PbGraf2;
     const int left = side == 1 ? 0 : Form2->PbGraf1->x() + Form2->PbGraf1->width() + 1;

@@ -2,6 +2,7 @@
 
 #include <arv.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -17,19 +18,57 @@
 namespace genicam_rig {
 namespace {
 
-using namespace std::chrono_literals;
-
 // One fake camera's view of the rig; it lives as long as the fake camera.
+// A watcher takes the fake's software triggers as they come, so that none
+// is lost while a frame is drawn: the fake itself keeps only the last one.
 struct RigView {
-  RigView(const sim::SimConfig& rig, uint32_t camera)
-      : config(rig), camera_id(camera), renderer(rig, camera) {}
-  ArvFakeCamera* fake = nullptr;
+  RigView(const sim::SimConfig& rig, uint32_t camera, ArvFakeCamera* camera_object)
+      : fake(camera_object), config(rig), camera_id(camera), renderer(rig, camera), watcher([this] {
+          Watch();
+        }) {}
+  ~RigView() {
+    ending = true;
+    watcher.join();
+  }
+  void Watch() {
+    bool trigger_mode = false;
+    while (!ending) {
+      // Triggers of an earlier trigger mode are not served in this one.
+      if (arv_fake_camera_is_in_software_trigger_mode(fake) != trigger_mode) {
+        trigger_mode = !trigger_mode;
+        pending_triggers = 0;
+      }
+      if (trigger_mode && arv_fake_camera_get_acquisition_status(fake) != 0 &&
+          arv_fake_camera_check_and_acknowledge_software_trigger(fake))
+        ++pending_triggers;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  }
+  // In software-trigger mode the fake would serve a frame at every tick: the
+  // view waits for a trigger, as the camera's sensor would, until
+  // acquisition stops.
+  bool WaitForTrigger() {
+    while (arv_fake_camera_get_acquisition_status(fake) != 0 &&
+           arv_fake_camera_is_in_software_trigger_mode(fake)) {
+      int pending = pending_triggers;
+      while (pending > 0) {
+        if (pending_triggers.compare_exchange_weak(pending, pending - 1)) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return false;
+  }
+
+  ArvFakeCamera* const fake;
   sim::SimConfig config;
   uint32_t camera_id;
   sim::FrameRenderer renderer;
   std::vector<uint8_t> colour;
   bool trigger_mode = false;
   uint32_t mode_frames = 0;
+  std::atomic<int> pending_triggers{0};
+  std::atomic<bool> ending{false};
+  std::thread watcher;
 };
 
 const char* PatternOf(ArvPixelFormat format) {
@@ -47,18 +86,6 @@ const char* PatternOf(ArvPixelFormat format) {
   }
 }
 
-// In software-trigger mode the fake would serve a frame at every tick:
-// the view waits for the trigger, as the camera's sensor would, until
-// acquisition stops.
-bool WaitForTrigger(ArvFakeCamera* fake) {
-  while (arv_fake_camera_get_acquisition_status(fake) != 0 &&
-         arv_fake_camera_is_in_software_trigger_mode(fake)) {
-    if (arv_fake_camera_check_and_acknowledge_software_trigger(fake)) return true;
-    std::this_thread::sleep_for(200us);
-  }
-  return false;
-}
-
 // Each frame's number since trigger mode last changed, in the first bytes
 // of its first and last rows, as STEREO_SIM_STAMP=1 asks of the rig.
 void Stamp(uint8_t* pixels, int pitch, int height, uint32_t number) {
@@ -71,7 +98,10 @@ void Stamp(uint8_t* pixels, int pitch, int height, uint32_t number) {
 void Fill(ArvBuffer* buffer, void* data, guint32 exposure_us, guint32, ArvPixelFormat format) {
   auto& view = *static_cast<RigView*>(data);
   const bool trigger_mode = arv_fake_camera_is_in_software_trigger_mode(view.fake);
-  if (trigger_mode) WaitForTrigger(view.fake);
+  // Only a frame of a trigger, or of live acquisition, counts: the fake
+  // fills buffers even while acquisition is stopped.
+  const bool counted =
+      trigger_mode ? view.WaitForTrigger() : arv_fake_camera_get_acquisition_status(view.fake) != 0;
   if (trigger_mode != view.trigger_mode) view.mode_frames = 0;
   view.trigger_mode = trigger_mode;
   // The buffer tells no size while it is filled: it is written by the
@@ -107,7 +137,7 @@ void Fill(ArvBuffer* buffer, void* data, guint32 exposure_us, guint32, ArvPixelF
       pixels[i + 2] = view.colour[i];
     }
   }
-  const uint32_t number = ++view.mode_frames;
+  const uint32_t number = counted ? ++view.mode_frames : 0;
   if (view.config.stamp_frames)
     Stamp(pixels,
           mono                                      ? width
@@ -136,8 +166,7 @@ void ShowRigOnFakeCameras(const FakeRigSetUp& set_up) {
   arvimp::SetFakeCameraSetUp([set_up](int index, ArvFakeCamera* fake) {
     const sim::SimConfig rig = sim::ReadConfigFromEnvironment();
     const auto camera = static_cast<uint32_t>(index % std::max(1, static_cast<int>(rig.cameras.size())) + 1);
-    auto* view = new RigView(rig, camera);
-    view->fake = fake;
+    auto* view = new RigView(rig, camera, fake);
     arv_fake_camera_write_register(fake, ARV_FAKE_CAMERA_REGISTER_WIDTH, static_cast<guint32>(set_up.Width));
     arv_fake_camera_write_register(fake, ARV_FAKE_CAMERA_REGISTER_HEIGHT,
                                    static_cast<guint32>(set_up.Height));

@@ -218,7 +218,7 @@ void tVideoDeviceGenICam::TakeBuffer(ArvBuffer* buffer) {
     return;
   }
   if (!FitsFrame(buffer)) return;
-  const FrameStamp stamp{NumberOf(arv_buffer_get_frame_id(buffer)), arrival_ms};
+  const FrameStamp stamp{NumberOf(arv_buffer_get_frame_id(buffer)), MomentOf(arrival_ms)};
   const auto* data = static_cast<const uint8_t*>(arv_buffer_get_data(buffer, nullptr));
   const bool kept = copies_->Put(
       [this, data](IplImage& image) {
@@ -268,6 +268,21 @@ uint64_t tVideoDeviceGenICam::NumberOf(uint64_t frame_id) {
   }
   last_number_ = number;
   return number;
+}
+
+double tVideoDeviceGenICam::MomentOf(double arrival_ms) {
+  // Frames reach the host after a transfer whose delay differs from camera
+  // to camera; the trigger is the moment both cameras of a pair share.
+  constexpr double kForgotten_ms = 1000.0;
+  if (!software_triggered_) return arrival_ms;
+  const std::lock_guard lock(trigger_mutex_);
+  // A trigger the camera never answered is not taken by a later frame.
+  while (!trigger_times_.empty() && trigger_times_.front() < arrival_ms - kForgotten_ms)
+    trigger_times_.pop_front();
+  if (trigger_times_.empty()) return arrival_ms;
+  const double moment = trigger_times_.front();
+  trigger_times_.pop_front();
+  return moment;
 }
 
 void tVideoDeviceGenICam::Report(const char* what, GError* error) {
@@ -326,9 +341,17 @@ void tVideoDeviceGenICam::Trigger() {
     return;
   }
   const std::lock_guard lock(camera_mutex_);
+  {
+    const std::lock_guard times(trigger_mutex_);
+    trigger_times_.push_back(SteadyNow_ms());
+  }
   CallError error;
   arv_camera_software_trigger(camera_, &error);
   Report("TriggerSoftware", error.get());
+  if (error) {
+    const std::lock_guard times(trigger_mutex_);
+    trigger_times_.pop_back();
+  }
 }
 
 void tVideoDeviceGenICam::SetTriggerMode(bool on) {
@@ -337,9 +360,17 @@ void tVideoDeviceGenICam::SetTriggerMode(bool on) {
     return;
   }
   const std::lock_guard lock(camera_mutex_);
-  // Most cameras lock their trigger features while they acquire.
+  // Most cameras lock their trigger features while they acquire; what comes
+  // while acquisition is stopped is no frame of either mode.
   const bool restart = running_;
-  if (restart) StopAcquisition();
+  if (restart) {
+    running_ = false;
+    StopAcquisition();
+  }
+  {
+    const std::lock_guard times(trigger_mutex_);
+    trigger_times_.clear();
+  }
   CallError error;
   if (on) {
     arv_camera_set_trigger(camera_, TriggerSource.c_str(), &error);
@@ -347,8 +378,13 @@ void tVideoDeviceGenICam::SetTriggerMode(bool on) {
     arv_camera_clear_triggers(camera_, &error);
   }
   const int32_t result = arvimp::ResultOf(error.get());
+  software_triggered_ = on && result == 0 && TriggerSource == kSoftwareTrigger;
   Report(on ? "TriggerMode On" : "TriggerMode Off", error.get());
-  if (restart) StartAcquisition();
+  if (restart) {
+    running_ = true;
+    Recycle();
+    StartAcquisition();
+  }
   LastResult = FirstFailure({result, LastResult});
 }
 

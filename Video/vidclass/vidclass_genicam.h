@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -94,6 +95,9 @@ class tVideoDeviceGenICam : public tVideoDevice {
   void Recycle();
   bool FitsFrame(ArvBuffer* buffer) const;
   uint64_t NumberOf(uint64_t frame_id);
+  // The moment a frame was taken on the host's clock: in software-trigger
+  // mode the time of the trigger it answers, else its arrival.
+  double MomentOf(double arrival_ms);
   // Records the result; a failure goes to the window's log.
   void Report(const char* what, GError* error);
   void StartAcquisition();
@@ -111,6 +115,11 @@ class tVideoDeviceGenICam : public tVideoDevice {
   // Calls on the camera come from the window and from the trigger timer.
   std::mutex camera_mutex_;
   std::atomic<bool> running_{false};
+  std::atomic<bool> software_triggered_{false};
+  // Times of the software triggers whose frames are still to come, oldest
+  // first.
+  std::mutex trigger_mutex_;
+  std::deque<double> trigger_times_;
   // Buffers kept out of the stream while capture is stopped.
   std::mutex aside_mutex_;
   std::vector<ArvBuffer*> aside_;
