@@ -5,7 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,27 +39,37 @@ struct RigView {
       // Triggers of an earlier trigger mode are not served in this one.
       if (arv_fake_camera_is_in_software_trigger_mode(fake) != trigger_mode) {
         trigger_mode = !trigger_mode;
-        pending_triggers = 0;
+        const std::lock_guard lock(mutex);
+        triggers.clear();
       }
+      // The scene is taken at the trigger, as a sensor exposes then: two
+      // cameras triggered together show one moment.
       if (trigger_mode && arv_fake_camera_get_acquisition_status(fake) != 0 &&
-          arv_fake_camera_check_and_acknowledge_software_trigger(fake))
-        ++pending_triggers;
+          arv_fake_camera_check_and_acknowledge_software_trigger(fake)) {
+        const std::lock_guard lock(mutex);
+        triggers.push_back(SceneNow());
+      }
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
   }
+  double SceneNow() const { return sim::SceneTimeAt(std::chrono::steady_clock::now(), config.scene_speed); }
   // In software-trigger mode the fake would serve a frame at every tick: the
   // view waits for a trigger, as the camera's sensor would, until
-  // acquisition stops.
-  bool WaitForTrigger() {
+  // acquisition stops. The scene time of that trigger, if one came.
+  std::optional<double> WaitForTrigger() {
     while (arv_fake_camera_get_acquisition_status(fake) != 0 &&
            arv_fake_camera_is_in_software_trigger_mode(fake)) {
-      int pending = pending_triggers;
-      while (pending > 0) {
-        if (pending_triggers.compare_exchange_weak(pending, pending - 1)) return true;
+      {
+        const std::lock_guard lock(mutex);
+        if (!triggers.empty()) {
+          const double scene_time = triggers.front();
+          triggers.pop_front();
+          return scene_time;
+        }
       }
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
-    return false;
+    return std::nullopt;
   }
 
   ArvFakeCamera* const fake;
@@ -66,7 +79,8 @@ struct RigView {
   std::vector<uint8_t> colour;
   bool trigger_mode = false;
   uint32_t mode_frames = 0;
-  std::atomic<int> pending_triggers{0};
+  std::mutex mutex;
+  std::deque<double> triggers;
   std::atomic<bool> ending{false};
   std::thread watcher;
 };
@@ -100,8 +114,9 @@ void Fill(ArvBuffer* buffer, void* data, guint32 exposure_us, guint32, ArvPixelF
   const bool trigger_mode = arv_fake_camera_is_in_software_trigger_mode(view.fake);
   // Only a frame of a trigger, or of live acquisition, counts: the fake
   // fills buffers even while acquisition is stopped.
+  const std::optional<double> triggered = trigger_mode ? view.WaitForTrigger() : std::nullopt;
   const bool counted =
-      trigger_mode ? view.WaitForTrigger() : arv_fake_camera_get_acquisition_status(view.fake) != 0;
+      trigger_mode ? triggered.has_value() : arv_fake_camera_get_acquisition_status(view.fake) != 0;
   if (trigger_mode != view.trigger_mode) view.mode_frames = 0;
   view.trigger_mode = trigger_mode;
   // The buffer tells no size while it is filled: it is written by the
@@ -116,7 +131,7 @@ void Fill(ArvBuffer* buffer, void* data, guint32 exposure_us, guint32, ArvPixelF
   request.width = width;
   request.height = height;
   request.colour_mode = mono ? IS_CM_MONO8 : IS_CM_BGR24;
-  request.scene_time_s = sim::SceneTimeAt(std::chrono::steady_clock::now(), view.config.scene_speed);
+  request.scene_time_s = triggered.value_or(view.SceneNow());
   request.exposure_ms = exposure_us / 1000.0;
   request.camera = sim::ModelForImage(view.config.cameras.at(view.camera_id - 1), width, height);
   if (mono) {

@@ -116,7 +116,7 @@ class tVideoDeviceGenICam : public tVideoDevice {
   std::mutex camera_mutex_;
   std::atomic<bool> running_{false};
   std::atomic<bool> software_triggered_{false};
-  // Times of the software triggers whose frames are still to come, oldest
+  // Times of the software triggers not yet answered by a frame, oldest
   // first.
   std::mutex trigger_mutex_;
   std::deque<double> trigger_times_;
