@@ -187,9 +187,10 @@ void ShowRigOnFakeCameras(const FakeRigSetUp& set_up) {
                                    static_cast<guint32>(set_up.Height));
     arv_fake_camera_write_register(fake, ARV_FAKE_CAMERA_REGISTER_PIXEL_FORMAT, set_up.PixelFormat);
     arv_fake_camera_set_trigger_frequency(fake, set_up.TriggerTicksPerSecond);
-    // The view goes with the fake camera.
-    g_object_set_data_full(G_OBJECT(fake), "stereo-rig-view", view,
-                           [](gpointer data) { delete static_cast<RigView*>(data); });
+    // The view and its watcher go as the fake camera is disposed, before
+    // its memory is freed.
+    g_object_weak_ref(
+        G_OBJECT(fake), [](gpointer data, GObject*) { delete static_cast<RigView*>(data); }, view);
     arv_fake_camera_set_fill_pattern(fake, &Fill, view);
   });
 }
