@@ -1,18 +1,42 @@
 // Camera set-up of the main window: one side at a time, or both and start.
 
 #include <QListWidget>
+#include <QSlider>
 #include <exception>
 #include <mutex>
 
 #include "Video/vidclass/vidclass.h"
 #include "Video/vidclass/vidclass_dshow.h"
 #include "Video/vidclass/vidclass_falcon.h"
+#include "Video/vidclass/vidclass_genicam.h"
 #include "Video/vidclass/vidclass_sidebyside.h"
 #include "Video/vidclass/vidclass_ueye.h"
+#include "Video/vidclass/vidclass_values.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/inifile.h"
+#include "platform/settings_folder.h"
 
 namespace {
+
+// A GenICam camera opens at its own size and format; in trigger mode it is
+// triggered by the line Stereo.ini names ([GenICam] TriggerSource=Line0),
+// else by software.
+std::unique_ptr<tVideoDevice> MakeGenICamDevice(int32_t index, platform::WindowHandle window) {
+  auto camera = std::make_unique<tVideoDeviceGenICam>(index, window);
+  TIniFile ini(PrepareSettingsPath(platform::UserSettingsFolder()));
+  camera->TriggerSource = ini.ReadString("GenICam", "TriggerSource", camera->TriggerSource);
+  return camera;
+}
+
+// Its own frame-rate bounds open the rate slider, as the pixel clock does
+// for a uEye camera.
+void FitRateSlider(QSlider* slider, tVideoDevice& camera) {
+  ValueRange range;
+  camera.GetFrameRateRange(range);
+  if (SliderCanTake(range, 10.0))
+    SetSliderRange(slider, static_cast<int>(range.Minimum * 10.0), RoundHalfEven(range.Maximum * 10.0));
+}
 
 bool IsStereoCameraId(int32_t id) {
   return id >= kSideBySideDeviceIdBase && id < kSideBySideDeviceIdBase + 1000;
@@ -28,6 +52,8 @@ std::unique_ptr<tVideoDevice> MakeSourceDevice(int32_t id, platform::WindowHandl
         top_bottom ? platform::StereoLayout::kTopBottom : platform::StereoLayout::kSideBySide,
         side == 1 ? 0 : 1, window);
   }
+  if (id >= kGenICamDeviceIdBase && id < kGenICamDeviceIdBase + 1000)
+    return MakeGenICamDevice(id - kGenICamDeviceIdBase, window);
   if (id >= kUEyeDeviceIdBase) return std::make_unique<tVideoDeviceuEye>(id - kUEyeDeviceIdBase, window);
   if (id >= kFalconDeviceId) return std::make_unique<tVideoDeviceFalcon>(id - kFalconDeviceId, window);
   if (id >= kCaptureDeviceIdBase)
@@ -61,6 +87,7 @@ bool TForm1::SetUpSource(int side) {
   device.FrameCallback = side == 1 ? &TForm1::WriteFrameLeft : &TForm1::WriteFrameRight;
   device.Init(side == 1 ? kFirstSourceMessage : kSecondSourceMessage);
   ReplaceLog(device.Log);
+  if (side == 1 && dynamic_cast<tVideoDeviceGenICam*>(&device) != nullptr) FitRateSlider(tbFrameRate, device);
   if (Form2 != nullptr) {
     TPane* pane = side == 1 ? Form2->PbGraf1 : Form2->PbGraf2;
     const int left = side == 1 ? 0 : Form2->PbGraf1->x() + Form2->PbGraf1->width() + 1;

@@ -9,6 +9,8 @@
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // No benchmark looks for GenICam cameras: GigE Vision discovery broadcasts.
+  setenv("STEREO_GENICAM_FAKE", "0", 0);
   // The main window reads and writes its settings; keep the user's untouched.
   QTemporaryDir settings;
   setenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit().constData(), 1);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Video/vidclass/arvimp.h"
 #include "Video/vidclass/falcimp.h"
 #include "Video/vidclass/uEyeimp.h"
 #include "app/Unit1.h"
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // No demo looks for GenICam cameras on the network; the genicam demo asks
+  // for the fakes.
+  setenv(arvimp::kFakeCamerasVariable, "0", 0);
   // The operator's own settings stay untouched.
   QTemporaryDir settings;
   setenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit().constData(), 1);

@@ -56,9 +56,8 @@ void ProcessEventsFor(std::chrono::milliseconds duration) {
   while (clock.elapsed() < duration.count()) QTest::qWait(2);
 }
 
-bool SetUpBothCameras(TForm1& form) {
-  if (!SelectDevice(form.ListBox1, kUEyeDeviceIdBase + 1) ||
-      !SelectDevice(form.ListBox2, kUEyeDeviceIdBase + 2)) {
+bool SetUpBothCameras(TForm1& form, int first_id, int second_id) {
+  if (!SelectDevice(form.ListBox1, first_id) || !SelectDevice(form.ListBox2, second_id)) {
     return false;
   }
   form.BuInitBoth->click();
@@ -105,9 +104,13 @@ bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeo
 }
 
 int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views) {
+  return PushStillPoses([&rig](double seconds) { rig.SetSceneTime(seconds); }, dialog, views);
+}
+
+int PushStillPoses(const std::function<void(double)>& hold, TFoDistortSetup& dialog, int views) {
   int pushed = 0;
   for (int pose = 0; pushed < views && pose < 3 * views; ++pose) {
-    rig.SetSceneTime(pose * 1.37);
+    hold(pose * 1.37);
     // The first search may still see a frame triggered before the move.
     WaitForBoardSearch(dialog, std::chrono::seconds(5));
     if (!WaitForBoardSearch(dialog, std::chrono::seconds(5))) continue;

@@ -9,6 +9,7 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "Video/vidclass/vidclass.h"
 #include "filters/stereo_calibration.h"
 
 class QWidget;
@@ -26,9 +27,11 @@ bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::mil
 // Runs the event loop for this long.
 void ProcessEventsFor(std::chrono::milliseconds duration);
 
-// Picks the first and second simulated camera in the two lists and presses
-// "Init" below both; false when they did not open.
-bool SetUpBothCameras(TForm1& form);
+// Picks the first and second simulated camera (or the entries of these
+// device ids) in the two lists and presses "Init" below both; false when
+// they did not open.
+bool SetUpBothCameras(TForm1& form, int first_id = kUEyeDeviceIdBase + 1,
+                      int second_id = kUEyeDeviceIdBase + 2);
 
 // Drops the panel on the filter list, as the end of a drag from it.
 void DropPanel(TForm1& form, QWidget* panel);
@@ -46,6 +49,8 @@ bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeo
 // 2.74, ... and presses "Push" whenever the search finds it in both images,
 // until that many views are pushed; the number pushed.
 int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views);
+// The same for a scene whose moment `hold` sets.
+int PushStillPoses(const std::function<void(double)>& hold, TFoDistortSetup& dialog, int views);
 
 // The disparity filter of an entry; null for another kind.
 TDisparityFilter* DisparityFilterAt(TForm1& form, int row);

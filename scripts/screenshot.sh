@@ -17,7 +17,8 @@ fi
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
 printf '[Mode]\nCam1=Screenshot - #1\nCam2=Screenshot - #2\nFramerate=8\n' >"$config/Stereo.ini"
-export XDG_CONFIG_HOME="$config" STEREO_SIM_MODEL=Screenshot
+# No GenICam camera is looked for on the network.
+export XDG_CONFIG_HOME="$config" STEREO_SIM_MODEL=Screenshot STEREO_GENICAM_FAKE=0
 
 run=("$build/bin/stereo" --init-both --screenshot "$out" --screenshot-delay 4000)
 if command -v xvfb-run >/dev/null; then

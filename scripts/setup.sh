@@ -11,7 +11,7 @@ steps=(
   "Qt 6|qt6-base-dev qt6-qpa-plugins"
   "OpenCV|libopencv-dev"
   "GStreamer|libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good"
-  "Aravis|libaravis-dev"
+  "Aravis|libaravis-dev libusb-1.0-0-dev"
   "test tools|libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy xvfb xauth x11-apps ffmpeg"
   "packaging tools|dpkg-dev help2man lintian desktop-file-utils appstream"
 )

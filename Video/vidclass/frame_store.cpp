@@ -23,6 +23,17 @@ CopiedFrames::~CopiedFrames() {
 }
 
 bool CopiedFrames::Put(const char* pixels, int pitch, const FrameStamp& stamp) {
+  return Put(
+      [pixels, pitch](IplImage& image) {
+        const int row_bytes = std::min(pitch, image.widthStep);
+        for (int row = 0; row < image.height; ++row)
+          std::memcpy(image.imageData + static_cast<ptrdiff_t>(row) * image.widthStep,
+                      pixels + static_cast<ptrdiff_t>(row) * pitch, row_bytes);
+      },
+      stamp);
+}
+
+bool CopiedFrames::Put(const FrameWriter& write, const FrameStamp& stamp) {
   int target = -1;
   {
     const std::lock_guard lock(mutex_);
@@ -33,11 +44,7 @@ bool CopiedFrames::Put(const char* pixels, int pitch, const FrameStamp& stamp) {
     copies_[target].Complete = false;
   }
   // Written outside the lock: an incomplete image is never listed or held.
-  IplImage* image = copies_[target].Image;
-  const int row_bytes = std::min(pitch, image->widthStep);
-  for (int row = 0; row < image->height; ++row)
-    std::memcpy(image->imageData + static_cast<ptrdiff_t>(row) * image->widthStep,
-                pixels + static_cast<ptrdiff_t>(row) * pitch, row_bytes);
+  write(*copies_[target].Image);
   const std::lock_guard lock(mutex_);
   copies_[target].Stamp = stamp;
   copies_[target].Complete = true;

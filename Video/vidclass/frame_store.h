@@ -40,6 +40,8 @@ class FrameList {
 };
 
 using FrameReader = std::function<void(const IplImage&)>;
+// Writes one whole frame into an image of the store's format.
+using FrameWriter = std::function<void(IplImage&)>;
 
 class FrameStore {
  public:
@@ -80,6 +82,8 @@ class CopiedFrames : public FrameStore {
   // Copies a frame of the format's size (rows of `pitch` bytes) into an image
   // nobody holds; false when every image is held. Any thread.
   bool Put(const char* pixels, int pitch, const FrameStamp& stamp);
+  // The same with the frame written by `write` (a conversion, say).
+  bool Put(const FrameWriter& write, const FrameStamp& stamp);
 
   FrameList CompleteFrames() override;
   IplImage* Hold(const FrameSlot& slot) override;

@@ -39,6 +39,8 @@ inline constexpr int32_t kUEyeDeviceIdBase = 3000;
 // for eyes side by side, 5500 + index for the left eye above the right.
 inline constexpr int32_t kSideBySideDeviceIdBase = 5000;
 inline constexpr int32_t kTopBottomDeviceIdBase = 5500;
+// 4000 + the camera's place in the Aravis listing.
+inline constexpr int32_t kGenICamDeviceIdBase = 4000;
 
 // Frame-ready messages of the first and the second source.
 inline constexpr uint32_t kFirstSourceMessage = 2024;
@@ -228,7 +230,8 @@ class tVideoDevEnum {
   tVideoDevEnum(platform::CaptureDeviceSource* captureDevices, const DriverDiscovery& drivers);
   ~tVideoDevEnum();
 
-  // Rebuilds Devices: capture devices, uEye cameras, then the Falcon board.
+  // Rebuilds Devices: capture devices, uEye cameras, the Falcon board, then
+  // GenICam cameras (those only with the drivers as loaded).
   // Returns the number of capture devices and cameras found (the board is
   // listed but not counted).
   int32_t Enumerate();

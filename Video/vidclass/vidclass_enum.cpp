@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Video/vidclass/arvimp.h"
 #include "Video/vidclass/falcimp.h"
 #include "Video/vidclass/uEyeimp.h"
 #include "Video/vidclass/vidclass.h"
@@ -26,6 +27,17 @@ int32_t CaptureDeviceId(platform::StereoLayout layout) {
       break;
   }
   return kCaptureDeviceIdBase;
+}
+
+// "<vendor> <model> - #<serial>", ids 4000 + the camera's place.
+int32_t AddGenICamCameras(std::vector<DeviceEntry>& devices) {
+  const std::vector<arvimp::CameraName> cameras = arvimp::ListCameras();
+  for (std::size_t index = 0; index < cameras.size(); ++index) {
+    const arvimp::CameraName& name = cameras[index];
+    devices.push_back({name.Vendor + " " + name.Model + " - #" + name.Serial,
+                       kGenICamDeviceIdBase + static_cast<int32_t>(index)});
+  }
+  return static_cast<int32_t>(cameras.size());
 }
 
 }  // namespace
@@ -54,6 +66,9 @@ int32_t tVideoDevEnum::Enumerate() {
   int32_t count = AddCaptureDevices();
   count += AddUEyeCameras(drivers);
   if (drivers.FalconLoaded) Devices.push_back({"Falcon", kFalconDeviceId});
+  // Drivers given by the caller stand for the whole system: no GenICam
+  // camera is looked for then.
+  if (!fixedDrivers_) count += AddGenICamCameras(Devices);
   return count;
 }
 

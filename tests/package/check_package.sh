@@ -33,7 +33,7 @@ echo "package: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB"
 # Control fields: dependencies from the binaries, maintainer, description.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
-for library in libc6 libstdc++6 libqt6widgets6 libopencv-core406 libgstreamer1.0-0; do
+for library in libc6 libstdc++6 libqt6widgets6 libopencv-core406 libgstreamer1.0-0 libaravis-0.8-0; do
   [[ ",$depends" == *", $library"* || "$depends" == "$library"* ]] || fail "Depends lacks $library"
 done
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
@@ -85,7 +85,7 @@ mkdir -p "$config"
 printf '[Mode]\nCam1=Packaged - #1\nCam2=Packaged - #2\n' >"$config/Stereo.ini"
 read -r -a exec_line < <(sed -n 's/^Exec=//p' "$root/usr/share/applications/stereo-workbench.desktop" | sed 's/ %[fFuU]//g')
 shot="$work/screenshot.png"
-XDG_CONFIG_HOME="$config" STEREO_SIM_MODEL=Packaged LD_DEBUG=files LD_DEBUG_OUTPUT="$work/loader" \
+XDG_CONFIG_HOME="$config" STEREO_SIM_MODEL=Packaged STEREO_GENICAM_FAKE=0 LD_DEBUG=files LD_DEBUG_OUTPUT="$work/loader" \
   PATH="$root/usr/bin:$PATH" "${exec_line[@]}" --init-both --screenshot "$shot" --screenshot-delay 2500 \
   >"$work/run.log" 2>&1 || { cat "$work/run.log" >&2; fail "the program started from Exec=${exec_line[*]}"; }
 [ -s "$shot" ] || fail "no screenshot"

@@ -8,13 +8,16 @@
 #include <memory>
 #include <thread>
 
+#include "Video/vidclass/arvimp.h"
 #include "Video/vidclass/falcimp.h"
 #include "Video/vidclass/uEyeimp.h"
 #include "Video/vidclass/vidclass_dshow.h"
 #include "Video/vidclass/vidclass_falcon.h"
 #include "Video/vidclass/vidclass_sidebyside.h"
+#include "Video/vidclass/vidclass_genicam.h"
 #include "Video/vidclass/vidclass_ueye.h"
 #include "Video/vidclass/vidclass_values.h"
+#include "demos/genicam_rig_views.h"
 #include "video_test_support.h"
 
 namespace {
@@ -108,6 +111,27 @@ struct StereoEyeKind {
   }
 };
 
+// The first of two fake GenICam cameras of Aravis, in process, showing the
+// rig's left view.
+struct GenICamKind {
+  using Device = tVideoDeviceGenICam;
+  static constexpr const char* kPrefix = "GenICam";
+  static constexpr bool kHasSoftwareTrigger = true;
+  static constexpr bool kHasDriverHandle = false;
+  static bool Load() {
+    setenv(arvimp::kFakeCamerasVariable, "2", 1);
+    genicam_rig::ShowRigOnFakeCameras();
+    return true;
+  }
+  static void Release() {
+    genicam_rig::StopShowingRig();
+    setenv(arvimp::kFakeCamerasVariable, "0", 1);
+  }
+  static std::unique_ptr<Device> Open(platform::WindowHandle window) {
+    return std::make_unique<Device>(0, window);
+  }
+};
+
 template <class Kind>
 class DeviceContract : public ::testing::Test {
  protected:
@@ -143,7 +167,7 @@ class DeviceContract : public ::testing::Test {
 template <class Kind>
 class DriverDeviceContract : public DeviceContract<Kind> {};
 
-using Kinds = ::testing::Types<UEyeKind, FalconKind, CaptureKind, OwnSizeCaptureKind, StereoEyeKind>;
+using Kinds = ::testing::Types<UEyeKind, FalconKind, CaptureKind, OwnSizeCaptureKind, StereoEyeKind, GenICamKind>;
 TYPED_TEST_SUITE(DeviceContract, Kinds);
 using DriverKinds = ::testing::Types<UEyeKind, FalconKind>;
 TYPED_TEST_SUITE(DriverDeviceContract, DriverKinds);
