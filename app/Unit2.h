@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "filters/depth_measure.h"
+#include "depth/depth_measure.h"
 
 class QAction;
 class QLabel;

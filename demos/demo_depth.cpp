@@ -23,7 +23,7 @@
 #include "demos/demo.h"
 #include "demos/depth_figures.h"
 #include "demos/rig_operator.h"
-#include "filters/depth_measure.h"
+#include "depth/depth_measure.h"
 #include "filters/disparity_filter.h"
 #include "filters/ucalibfilter.h"
 #include "filters/vidfilters_distort.h"

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "filters/disparity_matcher.h"
+#include "depth/disparity_matcher.h"
 #include "filters/stereo_calibration.h"
 
 namespace depth_figures {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "filters/disparity_view.h"
+#include "depth/disparity_view.h"
 #include "filters/mainwindow_link.h"
 #include "filters/ucalibfilter.h"
 

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "filters/disparity_matcher.h"
-#include "filters/disparity_worker.h"
+#include "depth/disparity_matcher.h"
+#include "depth/disparity_worker.h"
 #include "filters/filter_setup.h"
 #include "filters/stereo_rectifier.h"
 #include "filters/vidfilters.h"

@@ -13,14 +13,19 @@
 #include <opencv2/imgproc.hpp>
 
 #include "Video/vidclass/ipl.h"
-#include "filters/depth_measure.h"
+#include "depth/depth_measure.h"
 #include "filters/disparity_filter.h"
 #include "filters/stereo_calibration.h"
 #include "filters/undistort_cache.h"
 #include "filters/vidfilters_distort.h"
+#include "tests/depth/depth_test_scenes.h"
 #include "tests/filters/filter_fakes.h"
 
 namespace {
+
+using depth_test::TempFolder;
+using depth_test::Texture;
+using depth_test::TurnedRig;
 
 using namespace std::chrono_literals;
 
@@ -28,15 +33,6 @@ struct ImageDeleter {
   void operator()(IplImage* image) const { ReleaseImage(&image); }
 };
 using Image = std::unique_ptr<IplImage, ImageDeleter>;
-
-// Smooth texture: what a matcher finds sub-pixel disparities in.
-cv::Mat Texture(cv::Size size, int seed) {
-  cv::Mat noise(size, CV_8U);
-  cv::RNG(seed).fill(noise, cv::RNG::UNIFORM, 0, 256);
-  cv::GaussianBlur(noise, noise, {0, 0}, 1.5);
-  cv::normalize(noise, noise, 0, 255, cv::NORM_MINMAX);
-  return noise;
-}
 
 cv::Mat View(const IplImage* image) { return cv::cvarrToMat(image); }
 
@@ -46,17 +42,6 @@ Image ImageOf(const cv::Mat& content) {
   content.copyTo(view);
   return image;
 }
-
-// A folder of its own, removed with everything in it.
-struct TempFolder {
-  TempFolder() {
-    std::string name = (std::filesystem::temp_directory_path() / "depthXXXXXX").string();
-    path = mkdtemp(name.data());
-  }
-  ~TempFolder() { std::filesystem::remove_all(path); }
-  std::string filePath(const std::string& name) const { return (path / name).string(); }
-  std::filesystem::path path;
-};
 
 class DisparityFilterTest : public ::testing::Test {
  protected:
@@ -221,49 +206,6 @@ INSTANTIATE_TEST_SUITE_P(
                      With(&TDisparitySettings::BlockSize, 255, TMatcherKind::BlockMatching), ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Full-contrast texture: every wrong disparity costs what the cost range allows.
-cv::Mat BinaryTexture(cv::Size size, int seed) {
-  cv::Mat noise(size, CV_8U);
-  cv::RNG(seed).fill(noise, cv::RNG::UNIFORM, 0, 2);
-  return noise * 255;
-}
-
-struct Extreme {
-  const char* name;
-  TMatcherKind matcher;
-  int block;
-  int large_penalty;
-};
-
-class SemiGlobalExtremeTest : public ::testing::TestWithParam<Extreme> {};
-
-TEST_P(SemiGlobalExtremeTest, AcceptedExtremesMeasureAKnownShift) {
-  constexpr int kShift = 20;
-  TDisparitySettings settings;
-  settings.Matcher = GetParam().matcher;
-  settings.BlockSize = GetParam().block;
-  settings.PenaltyLarge = GetParam().large_penalty;
-  ASSERT_EQ(DisparitySettingsProblem(settings), "");
-  const cv::Mat scene = BinaryTexture({300, 160}, 8);
-  const cv::Mat left = scene.colRange(0, 260).clone(), right = scene.colRange(kShift, 260 + kShift).clone();
-  cv::Mat disparity16;
-  TDisparityMatcher().Compute(settings, left, right, disparity16);
-  const cv::Mat inside = disparity16(cv::Rect(80, 20, 160, 120));
-  cv::Mat off;
-  cv::absdiff(inside, cv::Scalar(kShift * kDisparityFraction), off);
-  EXPECT_GT(cv::countNonZero(off <= 4) / static_cast<double>(inside.total()), 0.95);
-}
-
-// The largest P2 the costs allow at block 5: (32767 - 93 x 5 x 6) / 2.
-INSTANTIATE_TEST_SUITE_P(
-    Bounds, SemiGlobalExtremeTest,
-    ::testing::Values(Extreme{"LargestBlock", TMatcherKind::SemiGlobal, 13, 0},
-                      Extreme{"LargestBlockThreeWays", TMatcherKind::SemiGlobal3Way, 13, 0},
-                      Extreme{"SmallestBlock", TMatcherKind::SemiGlobal, 1, 0},
-                      Extreme{"LargestPenalty", TMatcherKind::SemiGlobal, 5, 14988},
-                      Extreme{"LargestPenaltyThreeWays", TMatcherKind::SemiGlobal3Way, 5, 14988}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 TEST_F(DisparityFilterTest, DamagedDisparitySettingsFallBackWithOneLineThatNamesThem) {
   FakeSettingsStore store;
   const std::map<std::string, std::string> file{{"Matcher", "7"},           {"NumDisparities", "nan"},
@@ -283,8 +225,6 @@ TEST_F(DisparityFilterTest, DamagedDisparitySettingsFallBackWithOneLineThatNames
   }
   EXPECT_EQ(line.find("MinDisparity"), std::string::npos) << line;
 }
-
-std::shared_ptr<const TStereoCalibration> TurnedRig(cv::Size size);
 
 struct ChainCase {
   const char* name;
@@ -331,101 +271,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ChainCase{"DistortionMap", kShowDistortionMap, "no camera pair"},
                       ChainCase{"RectifyBoth", kRectifyBoth, ""}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A rig whose right camera is turned 3 degrees and set 60 mm to the side, so
-// that rectifying turns both cameras.
-std::shared_ptr<const TStereoCalibration> TurnedRig(cv::Size size) {
-  auto rig = std::make_shared<TStereoCalibration>();
-  rig->ImageSize = size;
-  rig->SquareSize_mm = 25;
-  rig->K1 = rig->K2 = cv::Matx33d(500, 0, size.width / 2.0, 0, 500, size.height / 2.0, 0, 0, 1);
-  cv::Rodrigues(cv::Vec3d(0, 3 * CV_PI / 180, 0), rig->R);
-  rig->T = cv::Vec3d(-60, 2, 1);
-  cv::stereoRectify(rig->K1, rig->D1, rig->K2, rig->D2, size, rig->R, rig->T, rig->R1, rig->R2, rig->P1,
-                    rig->P2, rig->Q);
-  return rig;
-}
-
-TDepthSnapshot ConstantDisparity(double pixels, cv::Size size) {
-  TDepthSnapshot snapshot;
-  snapshot.Disparity16 = cv::Mat(size, CV_16S, cv::Scalar(pixels * kDisparityFraction));
-  snapshot.Left = Texture(size, 9);
-  snapshot.Calibration = TurnedRig(size);
-  return snapshot;
-}
-
-TEST(DepthFiles, DepthIsAlongTheAxisOfTheRectifiedGridItLiesOn) {
-  const TDepthSnapshot snapshot = ConstantDisparity(32, {640, 480});
-  // The rectified pair's baseline is the rig's, its focal length P1's.
-  const double z = snapshot.Calibration->P1(0, 0) * cv::norm(snapshot.Calibration->T) / 32;
-  const cv::Mat depth =
-      DepthImage(PointsOf(snapshot.Disparity16, snapshot.MinDisparity, *snapshot.Calibration));
-  for (const cv::Point pixel : {cv::Point(0, 0), cv::Point(639, 0), cv::Point(320, 240), cv::Point(0, 479)}) {
-    EXPECT_NEAR(depth.at<uint16_t>(pixel), z, 1.0) << pixel;
-  }
-}
-
-TEST(DepthFiles, DisparitiesBeyondTheFilesRangeAreNoMatchNotWrapped) {
-  // 20.5 px, the largest the file holds, 256 px, 300 px, -3 px, and 0 px.
-  cv::Mat disparity16 = (cv::Mat_<int16_t>(1, 6) << 328, 4095, 4096, 4800, -48, 0);
-  int unfit = 0;
-  const cv::Mat file = BenchmarkDisparity(disparity16, -16, &unfit);
-  EXPECT_EQ(file.at<uint16_t>(0), 20.5 * 256);
-  EXPECT_EQ(file.at<uint16_t>(1), 65520);
-  for (const int beyond : {2, 3, 4, 5}) EXPECT_EQ(file.at<uint16_t>(beyond), 0) << beyond;
-  EXPECT_EQ(unfit, 3);
-}
-
-// Old depth files of a stem, each holding its own name.
-struct OldDepthFiles {
-  explicit OldDepthFiles(const TempFolder& folder) : stem(folder.filePath("depth")) {
-    for (const char* suffix : kSuffixes) std::ofstream(stem + suffix) << "old" << suffix;
-  }
-  bool AllKept() const {
-    for (const char* suffix : kSuffixes) {
-      std::ifstream in(stem + suffix);
-      const std::string content((std::istreambuf_iterator<char>(in)), {});
-      if (content != std::string("old") + suffix) return false;
-    }
-    return true;
-  }
-  static constexpr const char* kSuffixes[] = {"_disparity.png", "_left.png", "_depth.png", ".ply"};
-  std::string stem;
-};
-
-TEST(DepthFiles, SaveDepthMixedNewAndOldFilesWhenALaterOneCouldNotBeReplaced) {
-  TempFolder folder;
-  const OldDepthFiles old(folder);
-  std::filesystem::remove(old.stem + ".ply");
-  std::filesystem::create_directory(old.stem + ".ply");
-  std::string why;
-  int unfit = 0;
-  EXPECT_FALSE(SaveDepthFiles(old.stem, ConstantDisparity(20, {64, 48}), why, unfit));
-  EXPECT_NE(why.find(".ply"), std::string::npos) << why;
-  std::filesystem::remove(old.stem + ".ply");
-  std::ofstream(old.stem + ".ply") << "old.ply";
-  EXPECT_TRUE(old.AllKept());
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 4);
-}
-
-// Every rename of a save that replaces four files, failing in turn.
-class FailedRenameTest : public ::testing::TestWithParam<int> {};
-
-TEST_P(FailedRenameTest, LeavesTheOldFilesAndNothingElse) {
-  TempFolder folder;
-  const OldDepthFiles old(folder);
-  int calls = 0;
-  const auto failing = [&calls](const char* from, const char* to) {
-    return ++calls == GetParam() ? -1 : std::rename(from, to);
-  };
-  std::string why;
-  int unfit = 0;
-  EXPECT_FALSE(SaveDepthFiles(old.stem, ConstantDisparity(20, {64, 48}), why, unfit, failing));
-  EXPECT_TRUE(old.AllKept());
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 4);
-}
-
-INSTANTIATE_TEST_SUITE_P(EachRename, FailedRenameTest, ::testing::Range(1, 9));
 
 TEST(CalibrationFile, WithoutASquareSizeLoadsWithItsLengthsInSquares) {
   TStereoCalibration calibration;

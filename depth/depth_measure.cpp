@@ -1,4 +1,4 @@
-#include "filters/depth_measure.h"
+#include "depth/depth_measure.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "filters/disparity_matcher.h"
+#include "depth/disparity_matcher.h"
 #include "filters/ucalibfilter.h"
 
 std::optional<double> DisparityAt(const cv::Mat& disparity16, int min_disparity, cv::Point pixel) {

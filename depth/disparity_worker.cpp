@@ -1,4 +1,4 @@
-#include "filters/disparity_worker.h"
+#include "depth/disparity_worker.h"
 
 namespace {
 

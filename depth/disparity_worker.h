@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "Video/vidclass/frame_stamp.h"
-#include "filters/depth_measure.h"
-#include "filters/disparity_matcher.h"
+#include "depth/depth_measure.h"
+#include "depth/disparity_matcher.h"
 
 // One rectified pair to match, owned by the job.
 struct TDisparityJob {

@@ -1,4 +1,4 @@
-#include "filters/disparity_matcher.h"
+#include "depth/disparity_matcher.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -99,11 +99,51 @@ double ValidShare(const cv::Mat& disparity16, const TDisparitySettings& s) {
   return static_cast<double>(matched) / static_cast<double>(area.total());
 }
 
+namespace {
+
+// Rows of context above and below a strip's own rows: the top-down paths of
+// the first own row have crossed that many rows, as in the whole image.
+int StripMargin(const TDisparitySettings& s) { return std::max(16, s.BlockSize); }
+
+// Never more strips than leave each a few times its margin of own rows.
+int StripCount(int wanted, int rows, int margin) {
+  const int cores = wanted > 0 ? wanted : std::max(cv::getNumThreads(), 1);
+  return std::clamp(rows / (4 * margin), 1, cores);
+}
+
+}  // namespace
+
 void TDisparityMatcher::Compute(const TDisparitySettings& settings, const cv::Mat& left, const cv::Mat& right,
                                 cv::Mat& disparity16) {
-  if (!matcher_ || !(settings == made_for_)) {
-    matcher_ = MakeMatcher(settings);
+  const bool in_strips = settings.Matcher == TMatcherKind::SemiGlobal;
+  const int strips = in_strips ? StripCount(strips_, left.rows, StripMargin(settings)) : 1;
+  if (!made_ || !(settings == made_for_) || static_cast<int>(matchers_.size()) != strips) {
+    matchers_.clear();
+    for (int strip = 0; strip < strips; ++strip) matchers_.push_back(MakeMatcher(settings));
+    strip_maps_.assign(static_cast<size_t>(strips), cv::Mat());
     made_for_ = settings;
+    made_ = true;
   }
-  matcher_->compute(left, right, disparity16);
+  if (strips == 1) {
+    matchers_.front()->compute(left, right, disparity16);
+    return;
+  }
+  ComputeInStrips(left, right, disparity16);
+}
+
+void TDisparityMatcher::ComputeInStrips(const cv::Mat& left, const cv::Mat& right, cv::Mat& disparity16) {
+  const int strips = static_cast<int>(matchers_.size());
+  const int margin = StripMargin(made_for_);
+  const int rows = left.rows;
+  disparity16.create(left.size(), CV_16S);
+  cv::parallel_for_(cv::Range(0, strips), [&](const cv::Range& range) {
+    for (int strip = range.start; strip < range.end; ++strip) {
+      const cv::Range own(rows * strip / strips, rows * (strip + 1) / strips);
+      const cv::Range seen(std::max(own.start - margin, 0), std::min(own.end + margin, rows));
+      cv::Mat& map = strip_maps_[static_cast<size_t>(strip)];
+      matchers_[static_cast<size_t>(strip)]->compute(left.rowRange(seen), right.rowRange(seen), map);
+      cv::Mat target = disparity16.rowRange(own);
+      map.rowRange(own.start - seen.start, own.end - seen.start).copyTo(target);
+    }
+  });
 }

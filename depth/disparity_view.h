@@ -6,7 +6,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "filters/disparity_matcher.h"
+#include "depth/disparity_matcher.h"
 #include "filters/stereo_calibration.h"
 
 // A CV_16S map in sixteenths into a BGR image of its size.

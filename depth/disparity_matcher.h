@@ -5,6 +5,7 @@
 
 #include <opencv2/core.hpp>
 #include <string>
+#include <vector>
 
 namespace cv {
 class StereoMatcher;
@@ -47,14 +48,25 @@ cv::Range MatchableColumns(const TDisparitySettings& settings, int width);
 double ValidShare(const cv::Mat& disparity16, const TDisparitySettings& settings);
 
 // One matcher kept between maps and made again only when the settings change.
+// The library runs its plain semi-global mode on one thread: that map is made
+// in horizontal strips matched side by side, each with rows of the strips
+// beside it as context that its paths cross before they reach its own rows.
 class TDisparityMatcher {
  public:
+  // Strips of a plain semi-global map; 0 for one a core.
+  explicit TDisparityMatcher(int strips = 0) : strips_(strips) {}
   // Grey 8-bit images of one size into a CV_16S map in sixteenths; the
   // settings must have no problem.
   void Compute(const TDisparitySettings& settings, const cv::Mat& left, const cv::Mat& right,
                cv::Mat& disparity16);
 
  private:
-  cv::Ptr<cv::StereoMatcher> matcher_;
+  void ComputeInStrips(const cv::Mat& left, const cv::Mat& right, cv::Mat& disparity16);
+
+  int strips_;
+  // One matcher a strip, each with its own work buffers.
+  std::vector<cv::Ptr<cv::StereoMatcher>> matchers_;
+  std::vector<cv::Mat> strip_maps_;
   TDisparitySettings made_for_;
+  bool made_ = false;
 };

@@ -1,10 +1,10 @@
-#include "filters/disparity_view.h"
+#include "depth/disparity_view.h"
 
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 #include <string>
 
-#include "filters/depth_measure.h"
+#include "depth/depth_measure.h"
 #include "filters/ucalibfilter.h"
 
 namespace {
