@@ -196,6 +196,8 @@ TEST_F(CameraTest, Regression_SilentSecondCameraHoldsEveryPairBack) {
   form().BuInit1->click();
   form().BuInit2->click();
   form().Device1->Start();
+  // A loaded machine may take long for the first frame; then more come.
+  ASSERT_TRUE(ProcessEventsUntil([&] { return form().Arrived1; }, 20s));
   ProcessEventsFor(1s);
   EXPECT_EQ(Pairs(), 0u);
   EXPECT_TRUE(form().Arrived1);
