@@ -23,6 +23,11 @@ TFoDistortSetup* FoDistortSetup = nullptr;
 
 namespace {
 
+// The file name chosen picks the format.
+const QString kCalibrationFilters = QStringLiteral(
+    "Calibration (*.yml *.yaml *.xml);;ROS camera_info (left.yaml right.yaml);;Kalibr (camchain.yaml);;"
+    "mrcal (left.cameramodel right.cameramodel);;OpenCV stereo sample (intrinsics.yml extrinsics.yml)");
+
 // The wait cursor while it lives, however the work ends.
 struct BusyCursor {
   BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -180,15 +185,15 @@ void TFoDistortSetup::BuStereoCalibClick() { RunBusy(&TDistortFilter::StereoCali
 
 void TFoDistortSetup::BuSaveClick() {
   if (Filter == nullptr) return;
-  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save calibration"), QString(),
-                                                    QStringLiteral("Calibration (*.yml *.yaml *.xml)"));
+  const QString path =
+      QFileDialog::getSaveFileName(this, QStringLiteral("Save calibration"), QString(), kCalibrationFilters);
   if (!path.isEmpty()) Filter->SaveCalibration(path.toStdString());
 }
 
 void TFoDistortSetup::BuLoadClick() {
   if (Filter == nullptr) return;
-  const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load calibration"), QString(),
-                                                    QStringLiteral("Calibration (*.yml *.yaml *.xml)"));
+  const QString path =
+      QFileDialog::getOpenFileName(this, QStringLiteral("Load calibration"), QString(), kCalibrationFilters);
   if (!path.isEmpty()) Filter->LoadCalibration(path.toStdString());
 }
 

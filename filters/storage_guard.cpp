@@ -63,7 +63,7 @@ int YamlNestingDepth(std::string_view text) {
   return deepest;
 }
 
-std::optional<std::string> StorageFileRefusal(const std::string& path) {
+std::optional<std::string> StorageFileRefusal(const std::string& path, bool opencv_storage) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return path + " can not be read";
   std::string text;
@@ -73,7 +73,7 @@ std::optional<std::string> StorageFileRefusal(const std::string& path) {
   if (text.size() > kLargestStorageFile_bytes) {
     return path + " is larger than " + std::to_string(kLargestStorageFile_bytes / 1024) + " kB";
   }
-  if (!text.starts_with("%YAML")) return path + " is not YAML storage";
+  if (opencv_storage && !text.starts_with("%YAML")) return path + " is not YAML storage";
   if (YamlNestingDepth(text) > kDeepestStorageNesting) {
     return path + " nests deeper than " + std::to_string(kDeepestStorageNesting) + " levels";
   }

@@ -18,8 +18,9 @@ inline constexpr int kDeepestStorageNesting = 16;
 int YamlNestingDepth(std::string_view text);
 
 // Why the file is not plausibly one the workbench wrote (missing, too large,
-// not YAML storage, nested too deeply); none when it may be parsed.
-std::optional<std::string> StorageFileRefusal(const std::string& path);
+// not OpenCV's YAML storage where that is asked for, nested too deeply);
+// none when it may be parsed.
+std::optional<std::string> StorageFileRefusal(const std::string& path, bool opencv_storage = true);
 
 namespace cv {
 class FileNode;

@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "Video/vidclass/ipl.h"
+#include "filters/formats/calibration_formats.h"
 #include "filters/mainwindow_link.h"
 #include "filters/saved_views.h"
 
@@ -280,7 +281,7 @@ bool TDistortFilter::SaveCalibration(const std::string& path) {
   if (record.ImageSize.empty()) record.ImageSize = loaded_image_size_;
   if (!StereoResult && Calibration.SquareSize_mm > 0) record.SquareSize_mm = Calibration.SquareSize_mm;
   std::string why;
-  if (!WriteCalibrationFile(path, record, why)) {
+  if (!WriteCalibrationAs(path, record, why)) {
     Log(why);
     return false;
   }
@@ -290,19 +291,26 @@ bool TDistortFilter::SaveCalibration(const std::string& path) {
 
 bool TDistortFilter::LoadCalibration(const std::string& path) {
   std::string why;
-  std::optional<TStereoCalibration> record = ReadCalibrationFile(path, why);
+  std::optional<TStereoCalibration> record = ReadCalibrationAs(path, why);
   if (!record) {
     Log(why);
     return false;
   }
-  SetBoardSize(record->BoardSize.width, record->BoardSize.height);
+  // Files of other tools keep no board; some no image size.
+  if (!record->BoardSize.empty()) SetBoardSize(record->BoardSize.width, record->BoardSize.height);
+  if (record->ImageSize.empty()) record->ImageSize = Calibration.Cameras[0].ImageSize;
+  if (record->ImageSize.empty()) record->ImageSize = loaded_image_size_;
   SetCameraModel(true, record->K1, record->D1);
   SetCameraModel(false, record->K2, record->D2);
   SetWarp(record->Warp);
   if (record->SquareSize_mm > 0) SetSquareSize(record->SquareSize_mm);
   loaded_image_size_ = record->ImageSize;
   const bool pair = RectificationRefusal(*record).empty();
-  Log("Loaded " + path + " of " + record->Date + (pair ? "" : "; it holds no stereo calibration"));
+  const TCalibrationFormat format = FormatOfPath(path);
+  const std::string of = format == TCalibrationFormat::Workbench
+                             ? " of " + record->Date
+                             : std::string(" (") + FormatName(format) + ")";
+  Log("Loaded " + path + of + (pair ? "" : "; it holds no stereo calibration"));
   // The models changed: an earlier pair calibration no longer matches them.
   StereoResult.reset();
   if (pair) StereoResult = std::move(record);

@@ -12,7 +12,7 @@ steps=(
   "OpenCV|libopencv-dev"
   "GStreamer|libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good"
   "Aravis|libaravis-dev libusb-1.0-0-dev"
-  "test tools|libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy xvfb xauth x11-apps ffmpeg"
+  "test tools|libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy xvfb xauth x11-apps ffmpeg python3-camera-calibration-parsers python3-mrcal"
   "packaging tools|dpkg-dev help2man lintian desktop-file-utils appstream"
 )
 

@@ -19,6 +19,7 @@
 #include "filters/vidfilters_distort.h"
 #include "tests/filters/drawn_board.h"
 #include "tests/filters/filter_fakes.h"
+#include "tests/filters/rig_record.h"
 
 namespace {
 
@@ -62,22 +63,6 @@ std::string Repeated(const std::string& part, int times) {
   std::string text;
   for (int i = 0; i < times; ++i) text += part;
   return text;
-}
-
-// A stereo calibration as "Stereo Calibrate" makes one.
-TStereoCalibration RigCalibration() {
-  TStereoCalibration c;
-  c.ImageSize = {640, 480};
-  c.BoardSize = {8, 6};
-  c.SquareSize_mm = 25;
-  c.K1 = cv::Matx33d(500, 0, 322, 0, 490, 238, 0, 0, 1);
-  c.K2 = cv::Matx33d(480, 0, 310, 0, 475, 250, 0, 0, 1);
-  c.D1 = cv::Vec4d(-0.2, 0.05, 0.001, -0.0005);
-  cv::Rodrigues(cv::Vec3d(0, 0.03, 0), c.R);
-  c.T = cv::Vec3d(-120, 0.5, 0.2);
-  cv::stereoRectify(c.K1, c.D1, c.K2, c.D2, c.ImageSize, c.R, c.T, c.R1, c.R2, c.P1, c.P2, c.Q);
-  c.Warp = InfinityWarp(c.K1, c.R, c.K2);
-  return c;
 }
 
 // A distortion filter with its log, as the dialog has it.
