@@ -172,11 +172,10 @@ TEST_F(CameraTest, AnnouncementsPairTheCamerasImages) {
     seen = Pairs();
     ProcessEventsFor(500ms);
   }
-  const size_t before = Pairs();
+  // A late live pair may still come first; the trigger's pair follows it.
   form().Trigger->click();
-  ASSERT_TRUE(WaitForPairs(1, 20s));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return filter_->pairs.back().Stamps[0].Trigger != 0; }, 20s));
   ProcessEventsFor(300ms);
-  ASSERT_EQ(Pairs(), before + 1);
   const ImagePair first = filter_->pairs.back();
   EXPECT_NE(first.Stamps[0].Trigger, 0u);
   EXPECT_EQ(first.Stamps[0].Trigger, first.Stamps[1].Trigger);
