@@ -49,10 +49,13 @@ class StampCounter : public TVidFilter {
     const StampedImage right = StampsOf(input.Right());
     std::this_thread::sleep_for(30ms);
     ++pairs;
-    // The stamps that travel with the pair name one trigger too (live frames
-    // taken before trigger mode carry none).
+    // The stamps that travel with the pair name one trigger too. Live frames
+    // taken before trigger mode carry none, and one of them may still meet the
+    // first triggered frame at the switch; the pixels above judge that pair.
     const auto& [left_stamp, right_stamp] = input.Stamps;
-    if (left_stamp.Number == 0 || right_stamp.Number == 0 || left_stamp.Trigger != right_stamp.Trigger)
+    const bool both_triggered = left_stamp.Trigger != 0 && right_stamp.Trigger != 0;
+    if (left_stamp.Number == 0 || right_stamp.Number == 0 ||
+        (both_triggered && left_stamp.Trigger != right_stamp.Trigger))
       ++unstamped;
     for (const auto& [before, image] : {std::pair{left, input.Left()}, std::pair{right, input.Right()}}) {
       const StampedImage after = StampsOf(image);
