@@ -13,7 +13,6 @@
 #include <string>
 
 #include "Video/vidclass/vidclass.h"
-#include "Video/vidclass/vidclass_genicam.h"
 #include "Video/vidclass/vidclass_ueye.h"
 #include "Video/vidclass/vidclass_values.h"
 #include "app/Unit1.h"
@@ -59,11 +58,11 @@ void SetSliderRange(QSlider* slider, int minimum, int maximum) {
 }
 
 void TForm1::tbPixelClockChange() {
-  // A GenICam camera has no pixel clock: the slider's span is its gain's.
+  // Sources without a pixel clock take the slider's span as their gain's.
   const double share = static_cast<double>(tbPixelClock->value() - tbPixelClock->minimum()) /
                        std::max(1, tbPixelClock->maximum() - tbPixelClock->minimum());
   for (tVideoDevice* device : {Device1.get(), Device2.get()})
-    if (auto* camera = dynamic_cast<tVideoDeviceGenICam*>(device)) camera->SetGain(share);
+    if (device != nullptr && dynamic_cast<tVideoDeviceuEye*>(device) == nullptr) device->SetGain(share);
   tVideoDeviceuEye* first = AsCamera(Device1);
   if (first == nullptr) return;
   const int position = tbPixelClock->value();

@@ -71,7 +71,8 @@ void TForm1::PairBothSides() {
   for (int attempt = 0; attempt < kHoldAttempts; ++attempt) {
     const FrameList left = Device1->CompleteFrames();
     const FrameList right = Device2->CompleteFrames();
-    const std::optional<PairChoice> choice = ChooseMoment(left, right, FramePeriod_ms(false) / 2, last_pair_);
+    const MomentRule rule{FramePeriod_ms(false) / 2, Device1->AnswersTriggers(), Device2->AnswersTriggers()};
+    const std::optional<PairChoice> choice = ChooseMoment(left, right, rule, last_pair_);
     if (!choice) {
       // The newer side waits for its partner's next frame.
       (OlderSide(left, right) == 1 ? Arrived1 : Arrived2) = false;

@@ -6,11 +6,15 @@ namespace {
 
 bool Known(const FrameStamp& stamp) { return stamp.Number != 0; }
 
-bool SameMoment(const FrameStamp& a, const FrameStamp& b, double tolerance_ms) {
+bool SameMoment(const FrameStamp& left, const FrameStamp& right, const MomentRule& rule) {
   // Two frames of one numbered trigger are one moment however late either
   // arrived; two triggers never are.
-  if (a.Trigger != 0 && b.Trigger != 0) return a.Trigger == b.Trigger;
-  return !Known(a) || !Known(b) || std::abs(a.Time_ms - b.Time_ms) <= tolerance_ms;
+  if (left.Trigger != 0 && right.Trigger != 0) return left.Trigger == right.Trigger;
+  // A live frame of a side that numbers its triggered frames, beside a
+  // triggered frame: the two were taken in different modes.
+  if (left.Trigger != 0 && rule.RightNumbersTriggers && Known(right)) return false;
+  if (right.Trigger != 0 && rule.LeftNumbersTriggers && Known(left)) return false;
+  return !Known(left) || !Known(right) || std::abs(left.Time_ms - right.Time_ms) <= rule.Tolerance_ms;
 }
 
 bool Handled(const FrameSlot& slot, const FrameSlot& last) {
@@ -25,10 +29,10 @@ bool OlderThan(const FrameSlot& slot, const FrameSlot& last) {
 }  // namespace
 
 std::optional<PairChoice> ChooseMoment(std::span<const FrameSlot> left, std::span<const FrameSlot> right,
-                                       double tolerance_ms, const PairChoice& last) {
+                                       const MomentRule& rule, const PairChoice& last) {
   for (const FrameSlot& l : left) {
     for (const FrameSlot& r : right) {
-      if (OlderThan(l, last.Left) || OlderThan(r, last.Right) || !SameMoment(l.Stamp, r.Stamp, tolerance_ms))
+      if (OlderThan(l, last.Left) || OlderThan(r, last.Right) || !SameMoment(l.Stamp, r.Stamp, rule))
         continue;
       // The newest pair within tolerance; one handled already offers nothing new.
       if (Handled(l, last.Left) && Handled(r, last.Right)) return std::nullopt;

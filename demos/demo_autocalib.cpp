@@ -53,10 +53,7 @@ int RunAutocalib(const std::string& out_dir, const std::vector<std::string>&) {
   TForm1& form = *Form1;
   if (!rig_operator::SetUpBothCameras(form)) return 1;
   form.ChTrigger->setChecked(true);
-  rig_operator::DropPanel(form, form.PaDistort);
-  rig_operator::DoubleClickEntry(form, 0);
-  TDistortFilter* filter = rig_operator::DistortFilterAt(form, 0);
-  TFoDistortSetup* dialog = filter != nullptr ? rig_operator::DialogOf(*filter) : nullptr;
+  const auto [filter, dialog] = rig_operator::AddDistortionFilter(form);
   if (dialog == nullptr) return 1;
   dialog->findChild<QCheckBox*>("ChSubPixel")->setChecked(true);
   dialog->CoMode->setCurrentIndex(kSearchForCheckerboard);

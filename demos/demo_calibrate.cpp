@@ -53,10 +53,7 @@ TFoDistortSetup* CalibrateBothCameras(const std::string& out_dir, bool sub_pixel
   form.ChTrigger->setChecked(true);
   demo::Say("Both cameras live in trigger mode");
 
-  rig_operator::DropPanel(form, form.PaDistort);
-  rig_operator::DoubleClickEntry(form, 0);
-  TDistortFilter* filter = rig_operator::DistortFilterAt(form, 0);
-  TFoDistortSetup* dialog = filter != nullptr ? rig_operator::DialogOf(*filter) : nullptr;
+  const auto [filter, dialog] = rig_operator::AddDistortionFilter(form);
   if (dialog == nullptr || !dialog->isVisible()) {
     demo::Say("The distortion dialog did not open");
     return nullptr;

@@ -70,10 +70,7 @@ bool ReadTruth(Rig& rig, const std::string& path) {
 // "Stereo Calibrate" as the operator does it; the dialog, or null.
 TFoDistortSetup* CalibratePair(Rig& rig, const std::string& out_dir) {
   TForm1& form = *Form1;
-  rig_operator::DropPanel(form, form.PaDistort);
-  rig_operator::DoubleClickEntry(form, 0);
-  TDistortFilter* filter = rig_operator::DistortFilterAt(form, 0);
-  TFoDistortSetup* dialog = filter != nullptr ? rig_operator::DialogOf(*filter) : nullptr;
+  const auto [filter, dialog] = rig_operator::AddDistortionFilter(form);
   if (dialog == nullptr) return nullptr;
   dialog->findChild<QCheckBox*>("ChSubPixel")->setChecked(true);
   dialog->findChild<QDoubleSpinBox*>("SeSquareSize")->setValue(rig.square_mm);

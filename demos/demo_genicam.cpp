@@ -81,10 +81,7 @@ int RunGenICam(const std::string& out_dir, const std::vector<std::string>&) {
   form.ChTrigger->setChecked(true);
   demo::Say("Trigger mode at " + QString::number(form.Device1->FrameRate) + " pairs a second");
 
-  rig_operator::DropPanel(form, form.PaDistort);
-  rig_operator::DoubleClickEntry(form, 0);
-  TDistortFilter* filter = rig_operator::DistortFilterAt(form, 0);
-  TFoDistortSetup* dialog = filter != nullptr ? rig_operator::DialogOf(*filter) : nullptr;
+  const auto [filter, dialog] = rig_operator::AddDistortionFilter(form);
   if (dialog == nullptr) return 1;
   dialog->findChild<QCheckBox*>("ChSubPixel")->setChecked(true);
   dialog->findChild<QDoubleSpinBox*>("SeSquareSize")->setValue(truth.SquareSize_mm);

@@ -95,10 +95,7 @@ int RunSideBySide(const std::string& out_dir, const std::vector<std::string>&) {
                 .arg(form.Device1->Height)
                 .arg(2 * form.Device1->Width));
 
-  rig_operator::DropPanel(form, form.PaDistort);
-  rig_operator::DoubleClickEntry(form, 0);
-  TDistortFilter* filter = rig_operator::DistortFilterAt(form, 0);
-  TFoDistortSetup* dialog = filter != nullptr ? rig_operator::DialogOf(*filter) : nullptr;
+  const auto [filter, dialog] = rig_operator::AddDistortionFilter(form);
   if (dialog == nullptr) {
     demo::Say("The distortion dialog did not open");
     return 1;

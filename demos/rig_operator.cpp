@@ -96,6 +96,16 @@ TDistortFilter* DistortFilterAt(TForm1& form, int row) { return FilterOfKindAt<T
 
 TFoDistortSetup* DialogOf(TDistortFilter& filter) { return dynamic_cast<TFoDistortSetup*>(filter.Setup); }
 
+DistortionSetup AddDistortionFilter(TForm1& form) {
+  DropPanel(form, form.PaDistort);
+  const int row = form.StereoFIlterListBox->count() - 1;
+  DoubleClickEntry(form, row);
+  TDistortFilter* filter = DistortFilterAt(form, row);
+  TFoDistortSetup* dialog = filter != nullptr ? DialogOf(*filter) : nullptr;
+  if (dialog == nullptr) return {};
+  return {filter, dialog};
+}
+
 bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeout) {
   dialog.StatusBar1->clearMessage();
   const bool searched =

@@ -40,6 +40,13 @@ void DoubleClickEntry(TForm1& form, int row);
 // The distortion filter of an entry and its dialog; null for another kind.
 TDistortFilter* DistortFilterAt(TForm1& form, int row);
 TFoDistortSetup* DialogOf(TDistortFilter& filter);
+// Drops a distortion filter at the end of the chain and opens its dialog
+// with a double click; both null when either did not come.
+struct DistortionSetup {
+  TDistortFilter* Filter = nullptr;
+  TFoDistortSetup* Dialog = nullptr;
+};
+DistortionSetup AddDistortionFilter(TForm1& form);
 
 // Waits for the chessboard search of a pair processed from now on; true
 // when it found the whole board in both images ("Found 48 48").

@@ -124,6 +124,9 @@ class tVideoDevice {
   virtual void GetFrameRateRange(ValueRange& range);
   virtual void SetBrightness(double value);
   virtual void SetContrast(double value);
+  // The third slider on kinds without a pixel clock: the sensor's gain as a
+  // share (0 to 1) of its range; kept as given where the kind has none.
+  virtual void SetGain(double share) { Gain = share; }
   virtual void SetSpareValue(double value);
   virtual void Init(uint32_t messageNumber);
   virtual void Start();
@@ -174,6 +177,7 @@ class tVideoDevice {
   double Exposure = 0.0;
   double Brightness = 0.0;
   double Contrast = 0.0;
+  double Gain = 0.0;
   double SpareValue = 0.0;
   // Written by Trigger, which the trigger timer calls from its own thread.
   std::atomic<int32_t> LastResult{0};

@@ -174,3 +174,5 @@ void tVideoDeviceDShow::SetBrightness(double value) {
 void tVideoDeviceDShow::SetContrast(double value) {
   Contrast = ApplyShare(CaptureControl::kContrast, value, "Contrast");
 }
+
+void tVideoDeviceDShow::SetGain(double share) { Gain = ApplyShare(CaptureControl::kGain, share, "Gain"); }

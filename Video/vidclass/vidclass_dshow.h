@@ -42,8 +42,8 @@ class tVideoDeviceDShow : public tVideoDevice {
   // The mode in force; empty for a source that states none.
   std::string ModeText() const;
 
-  // The source's controls where it has them: brightness and contrast as a
-  // share of their range, exposure in milliseconds; each value is read back
+  // The source's controls where it has them: brightness, contrast and gain
+  // as a share of their range, exposure in milliseconds; each value is read back
   // from the source. Without the control the value is kept as given and the
   // log says so once. The rate is the mode's.
   void SetFrameRate(double fps) override;
@@ -51,6 +51,7 @@ class tVideoDeviceDShow : public tVideoDevice {
   void GetExposureRange(ValueRange& range) override;
   void SetBrightness(double value) override;
   void SetContrast(double value) override;
+  void SetGain(double share) override;
 
   // Takes a sample as the pipeline hands it over, for the frame-path bench
   // and tests that deliver their own; true when a frame took it.

@@ -218,7 +218,9 @@ void tVideoDeviceGenICam::TakeBuffer(ArvBuffer* buffer) {
     return;
   }
   if (!FitsFrame(buffer)) return;
-  const FrameStamp stamp{NumberOf(arv_buffer_get_frame_id(buffer)), MomentOf(arrival_ms)};
+  // In software-trigger mode each frame answers the oldest trigger waiting.
+  const uint64_t trigger = software_triggered_ ? Triggers.Answer(1) : 0;
+  const FrameStamp stamp{NumberOf(arv_buffer_get_frame_id(buffer)), arrival_ms, trigger};
   const auto* data = static_cast<const uint8_t*>(arv_buffer_get_data(buffer, nullptr));
   const bool kept = copies_->Put(
       [this, data](IplImage& image) {
@@ -268,21 +270,6 @@ uint64_t tVideoDeviceGenICam::NumberOf(uint64_t frame_id) {
   }
   last_number_ = number;
   return number;
-}
-
-double tVideoDeviceGenICam::MomentOf(double arrival_ms) {
-  // Frames reach the host after a transfer whose delay differs from camera
-  // to camera; the trigger is the moment both cameras of a pair share.
-  constexpr double kForgotten_ms = 1000.0;
-  if (!software_triggered_) return arrival_ms;
-  const std::lock_guard lock(trigger_mutex_);
-  // A trigger the camera never answered is not taken by a later frame.
-  while (!trigger_times_.empty() && trigger_times_.front() < arrival_ms - kForgotten_ms)
-    trigger_times_.pop_front();
-  if (trigger_times_.empty()) return arrival_ms;
-  const double moment = trigger_times_.front();
-  trigger_times_.pop_front();
-  return moment;
 }
 
 void tVideoDeviceGenICam::Report(const char* what, GError* error) {
@@ -341,17 +328,9 @@ void tVideoDeviceGenICam::Trigger() {
     return;
   }
   const std::lock_guard lock(camera_mutex_);
-  {
-    const std::lock_guard times(trigger_mutex_);
-    trigger_times_.push_back(SteadyNow_ms());
-  }
   CallError error;
   arv_camera_software_trigger(camera_, &error);
   Report("TriggerSoftware", error.get());
-  if (error) {
-    const std::lock_guard times(trigger_mutex_);
-    trigger_times_.pop_back();
-  }
 }
 
 void tVideoDeviceGenICam::SetTriggerMode(bool on) {
@@ -367,10 +346,6 @@ void tVideoDeviceGenICam::SetTriggerMode(bool on) {
     running_ = false;
     StopAcquisition();
   }
-  {
-    const std::lock_guard times(trigger_mutex_);
-    trigger_times_.clear();
-  }
   CallError error;
   if (on) {
     arv_camera_set_trigger(camera_, TriggerSource.c_str(), &error);
@@ -379,6 +354,7 @@ void tVideoDeviceGenICam::SetTriggerMode(bool on) {
   }
   const int32_t result = arvimp::ResultOf(error.get());
   software_triggered_ = on && result == 0 && TriggerSource == kSoftwareTrigger;
+  numbers_triggers_ = TriggerSource == kSoftwareTrigger;
   Report(on ? "TriggerMode On" : "TriggerMode Off", error.get());
   if (restart) {
     running_ = true;

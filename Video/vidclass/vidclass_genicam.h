@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -55,10 +54,10 @@ class tVideoDeviceGenICam : public tVideoDevice {
   void Stop() override;
   // A software trigger; nothing when a line triggers the camera.
   void Trigger() override;
+  bool AnswersTriggers() const override { return numbers_triggers_; }
 
   // Gain (or the camera's closest feature), 0 to 1 across its bounds.
-  void SetGain(double share);
-  double Gain = 0.0;
+  void SetGain(double share) override;
 
   // Where frames come from in trigger mode: "Software" (Trigger, from the
   // trigger timer) or one of the camera's lines ("Line0", ...). Set before
@@ -95,9 +94,6 @@ class tVideoDeviceGenICam : public tVideoDevice {
   void Recycle();
   bool FitsFrame(ArvBuffer* buffer) const;
   uint64_t NumberOf(uint64_t frame_id);
-  // The moment a frame was taken on the host's clock: in software-trigger
-  // mode the time of the trigger it answers, else its arrival.
-  double MomentOf(double arrival_ms);
   // Records the result; a failure goes to the window's log.
   void Report(const char* what, GError* error);
   void StartAcquisition();
@@ -116,10 +112,8 @@ class tVideoDeviceGenICam : public tVideoDevice {
   std::mutex camera_mutex_;
   std::atomic<bool> running_{false};
   std::atomic<bool> software_triggered_{false};
-  // Times of the software triggers not yet answered by a frame, oldest
-  // first.
-  std::mutex trigger_mutex_;
-  std::deque<double> trigger_times_;
+  // Software triggers are numbered; a line's pulses are not.
+  std::atomic<bool> numbers_triggers_{true};
   // Buffers kept out of the stream while capture is stopped.
   std::mutex aside_mutex_;
   std::vector<ArvBuffer*> aside_;

@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -101,6 +102,11 @@ bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::mil
 }
 
 void ProcessEventsFor(std::chrono::milliseconds duration) { rig_operator::ProcessEventsFor(duration); }
+
+int PairsToCount(int suite) {
+  const char* asked = std::getenv("STEREO_MOMENT_PAIRS");
+  return asked != nullptr ? std::max(1, std::atoi(asked)) : suite;
+}
 
 void AnswerFileDialog(std::function<QFileDialog*()> dialog, const QString& path) {
   // Queued: it runs inside the dialog's own event loop, once it is shown.

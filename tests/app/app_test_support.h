@@ -61,6 +61,9 @@ struct Windows {
 bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 // Runs the event loop for this long.
 void ProcessEventsFor(std::chrono::milliseconds duration);
+// How many pairs a pairing test counts: `suite` unless STEREO_MOMENT_PAIRS
+// asks for more (or fewer).
+int PairsToCount(int suite);
 
 class QFileDialog;
 

@@ -191,13 +191,15 @@ struct MomentCase {
   std::vector<FrameSlot> right;
   PairChoice last;
   std::optional<std::pair<uint64_t, uint64_t>> chosen;  // frame numbers, left and right
+  bool numbered = false;                                // both sides number the triggers their frames answer
 };
 
 class MomentChoice : public ::testing::TestWithParam<MomentCase> {};
 
 TEST_P(MomentChoice, PicksTheNewestNewPairWithinHalfAPeriod) {
   const MomentCase& c = GetParam();
-  const std::optional<PairChoice> choice = ChooseMoment(c.left, c.right, 5.0, c.last);
+  const std::optional<PairChoice> choice =
+      ChooseMoment(c.left, c.right, MomentRule{5.0, c.numbered, c.numbered}, c.last);
   ASSERT_EQ(choice.has_value(), c.chosen.has_value());
   if (choice) {
     EXPECT_EQ(choice->Left.Stamp.Number, c.chosen->first);
@@ -237,7 +239,27 @@ INSTANTIATE_TEST_SUITE_P(
                    {Frame(1, 9, 100, 6), Frame(2, 8, 90, 5)},
                    {Frame(1, 4, 100.5, 5)},
                    {},
-                   std::pair{8u, 4u}}),
+                   std::pair{8u, 4u}},
+        // At the switch to trigger mode a live frame taken just before it
+        // meets the first triggered frame within the tolerance.
+        MomentCase{"Regression_LiveFrameNeverMeetsTheFirstTriggeredFrame",
+                   {Frame(1, 9, 100, 1), Frame(2, 8, 80)},
+                   {Frame(1, 4, 101)},
+                   {},
+                   std::nullopt,
+                   true},
+        MomentCase{"TriggeredFrameOfAKindThatNumbersNoneMeetsByTime",
+                   {Frame(1, 9, 100, 1), Frame(2, 8, 80)},
+                   {Frame(1, 4, 101)},
+                   {},
+                   std::pair{9u, 4u}},
+        // At the switch back to live a late triggered frame meets a live one.
+        MomentCase{"Regression_LastTriggeredFrameWaitsForItsPartnerNotALiveFrame",
+                   {Frame(1, 10, 120), Frame(2, 9, 100, 1)},
+                   {Frame(1, 5, 118, 1)},
+                   {},
+                   std::pair{9u, 5u},
+                   true}),
     [](const ::testing::TestParamInfo<MomentCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PairingTest, AnnouncementOfAMissingSourceIsLeftUnhandled) {

@@ -249,13 +249,16 @@ TEST_F(CaptureDevice, SourceWithoutControlsSaysSoOncePerSlider) {
     device->SetBrightness(0.3);
     device->SetExposure(20);
     device->SetFrameRate(7.5);
+    device->SetGain(0.4);
   }
   EXPECT_EQ(device->Brightness, 0.3);
   EXPECT_EQ(device->Exposure, 20);
   EXPECT_EQ(device->FrameRate, 25);
+  EXPECT_EQ(device->Gain, 0.4);
   EXPECT_THAT(Lines(), ElementsAre("line DShow Brightness: the source has no such control",
                                    "line DShow Exposure: the source has no such control",
-                                   "line DShow Framerate: the source has no such control"));
+                                   "line DShow Framerate: the source has no such control",
+                                   "line DShow Gain: the source has no such control"));
 }
 
 struct StereoCase {
