@@ -213,13 +213,14 @@ void tVideoDeviceGenICam::TakeBuffer(ArvBuffer* buffer) {
   // The moment of arrival, on the host's clock that every source shares.
   const double arrival_ms = SteadyNow_ms();
   if (!running_) return;
+  // In software-trigger mode each frame answers the oldest trigger waiting,
+  // also one that arrives broken: its trigger was used up.
+  const uint64_t trigger = software_triggered_ ? Triggers.Answer(1) : 0;
   if (arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS) {
     ++incomplete_;
     return;
   }
   if (!FitsFrame(buffer)) return;
-  // In software-trigger mode each frame answers the oldest trigger waiting.
-  const uint64_t trigger = software_triggered_ ? Triggers.Answer(1) : 0;
   const FrameStamp stamp{NumberOf(arv_buffer_get_frame_id(buffer)), arrival_ms, trigger};
   const auto* data = static_cast<const uint8_t*>(arv_buffer_get_data(buffer, nullptr));
   const bool kept = copies_->Put(

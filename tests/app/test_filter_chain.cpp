@@ -161,7 +161,8 @@ class RigChainTest : public FilterChainTest {
   }
   bool WaitForPairs(size_t more) {
     const size_t target = recorder_->pairs.size() + more;
-    return ProcessEventsUntil([&] { return recorder_->pairs.size() >= target; }, 10s);
+    // A loaded machine may take seconds for a pair of a sanitizer build.
+    return ProcessEventsUntil([&] { return recorder_->pairs.size() >= target; }, 30s);
   }
   const ImagePair& LastPair() const { return recorder_->pairs.back(); }
 
