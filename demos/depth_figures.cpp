@@ -30,6 +30,10 @@ MapFigures CompareWithTruth(const cv::Mat& disparity16, const cv::Mat& truth,
   figures.Bad2 = matched > 0 ? static_cast<double>(bad) / matched : 1.0;
   figures.ValidShare =
       figures.PixelsWithTruth > 0 ? static_cast<double>(matched) / figures.PixelsWithTruth : 0;
+  figures.Bad2All =
+      figures.PixelsWithTruth > 0
+          ? static_cast<double>(bad + figures.PixelsWithTruth - matched) / figures.PixelsWithTruth
+          : 1.0;
   return figures;
 }
 

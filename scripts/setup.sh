@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 steps=(
   "build tools|build-essential cmake pkg-config ccache git file"
   "Qt 6|qt6-base-dev qt6-qpa-plugins"
-  "OpenCV|libopencv-dev"
+  "OpenCV|libopencv-dev libopencv-contrib-dev"
   "GStreamer|libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good"
   "Aravis|libaravis-dev libusb-1.0-0-dev"
   "test tools|libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy xvfb xauth x11-apps ffmpeg python3-camera-calibration-parsers python3-mrcal"

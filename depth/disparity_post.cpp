@@ -1,0 +1,244 @@
+#include "depth/disparity_post.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/ximgproc/edge_filter.hpp>
+
+#include "filters/ucalibfilter.h"
+
+namespace {
+
+// The right view's blocks: large enough for a verdict on noisy texture.
+constexpr int kRightViewBlock = 9;
+
+cv::Ptr<cv::StereoMatcher> MakeRightViewMatcher(const TDisparitySettings& s) {
+  cv::Ptr<cv::StereoBM> bm =
+      cv::StereoBM::create(s.NumDisparities, std::clamp(s.BlockSize | 1, kRightViewBlock, 21));
+  bm->setMinDisparity(s.MinDisparity);
+  bm->setTextureThreshold(0);
+  bm->setUniquenessRatio(0);
+  bm->setSpeckleWindowSize(0);
+  bm->setDisp12MaxDiff(-1);
+  return bm;
+}
+
+}  // namespace
+
+void TRightViewMatcher::Compute(const TDisparitySettings& settings, const cv::Mat& left_grey,
+                                const cv::Mat& right_grey, cv::Mat& right16) {
+  if (!matcher_ || made_for_.NumDisparities != settings.NumDisparities ||
+      made_for_.MinDisparity != settings.MinDisparity || made_for_.BlockSize != settings.BlockSize) {
+    matcher_ = MakeRightViewMatcher(settings);
+    made_for_ = settings;
+  }
+  // Mirrored, the right image is the one searched to the left in.
+  cv::flip(right_grey, mirrored_right_, 1);
+  cv::flip(left_grey, mirrored_left_, 1);
+  matcher_->compute(mirrored_right_, mirrored_left_, mirrored_map_);
+  cv::flip(mirrored_map_, right16, 1);
+}
+
+int DropRightDisagreement(cv::Mat& disparity16, const cv::Mat& right16, int min_disparity, int max_diff_px) {
+  const int16_t none = NoMatch(min_disparity);
+  const int largest_diff = max_diff_px * kDisparityFraction;
+  int dropped = 0;
+  for (int y = 0; y < disparity16.rows; ++y) {
+    int16_t* values = disparity16.ptr<int16_t>(y);
+    const int16_t* right = right16.ptr<int16_t>(y);
+    for (int x = 0; x < disparity16.cols; ++x) {
+      if (!IsMatched(values[x], min_disparity)) continue;
+      const int partner = x - cvRound(values[x] / static_cast<double>(kDisparityFraction));
+      if (partner < 0 || partner >= disparity16.cols || !IsMatched(right[partner], min_disparity)) continue;
+      if (std::abs(values[x] - right[partner]) > largest_diff) {
+        values[x] = none;
+        ++dropped;
+      }
+    }
+  }
+  return dropped;
+}
+
+cv::Mat RowTexture(const cv::Mat& grey, int block) {
+  cv::Mat step;
+  // Half the difference of the two row neighbours: one step between pixels.
+  cv::Sobel(grey, step, CV_32F, 1, 0, 1, 0.5, 0, cv::BORDER_REPLICATE);
+  step = cv::abs(step);
+  cv::Mat texture;
+  cv::boxFilter(step, texture, CV_32F, {block, block}, {-1, -1}, true, cv::BORDER_REPLICATE);
+  return texture;
+}
+
+int DropTextureless(cv::Mat& disparity16, const cv::Mat& left_grey, int block, int threshold,
+                    int min_disparity) {
+  if (threshold <= 0) return 0;
+  const cv::Mat texture = RowTexture(left_grey, block);
+  const cv::Mat doubtful = (texture < threshold) & (disparity16 >= min_disparity * kDisparityFraction);
+  const int dropped = cv::countNonZero(doubtful);
+  disparity16.setTo(cv::Scalar(NoMatch(min_disparity)), doubtful);
+  return dropped;
+}
+
+int FillAlongEdges(cv::Mat& disparity16, const cv::Mat& guide, cv::Range columns, int lambda,
+                   double sigma_color, int min_disparity, cv::Mat& filled) {
+  filled.create(disparity16.size(), CV_8U);
+  filled.setTo(0);
+  if (columns.empty() || disparity16.empty()) return 0;
+  cv::Mat map = disparity16.colRange(columns);
+  const cv::Mat matched = map >= min_disparity * kDisparityFraction;
+  cv::Mat confidence, weighted;
+  matched.convertTo(confidence, CV_32F, 1.0 / 255);
+  map.convertTo(weighted, CV_32F);
+  weighted = weighted.mul(confidence);
+  const cv::Ptr<cv::ximgproc::FastGlobalSmootherFilter> smoother =
+      cv::ximgproc::createFastGlobalSmootherFilter(guide.colRange(columns), lambda, sigma_color);
+  cv::Mat smooth_values, smooth_confidence;
+  smoother->filter(weighted, smooth_values);
+  smoother->filter(confidence, smooth_confidence);
+  // Where hardly any match reaches a pixel along the guide, it stays a hole.
+  constexpr float kLeastConfidence = 1e-3f;
+  const int16_t none = NoMatch(min_disparity);
+  cv::Mat marks = filled.colRange(columns);
+  int count = 0;
+  for (int y = 0; y < map.rows; ++y) {
+    int16_t* values = map.ptr<int16_t>(y);
+    const float* sums = smooth_values.ptr<float>(y);
+    const float* weights = smooth_confidence.ptr<float>(y);
+    uint8_t* mark = marks.ptr<uint8_t>(y);
+    for (int x = 0; x < map.cols; ++x) {
+      const bool was_matched = IsMatched(values[x], min_disparity);
+      if (weights[x] < kLeastConfidence) {
+        values[x] = was_matched ? values[x] : none;
+        continue;
+      }
+      values[x] = cv::saturate_cast<int16_t>(sums[x] / weights[x]);
+      if (!was_matched && IsMatched(values[x], min_disparity)) {
+        mark[x] = 255;
+        ++count;
+      }
+    }
+  }
+  return count;
+}
+
+double MeanGreyChange(const cv::Mat& a, const cv::Mat& b) {
+  if (a.size() != b.size() || a.type() != b.type() || a.empty()) return 255;
+  cv::Mat difference;
+  cv::absdiff(a, b, difference);
+  return cv::mean(difference)[0];
+}
+
+bool TTemporalSmoother::Apply(cv::Mat& disparity16, const cv::Mat& left_grey, const TDisparitySettings& s) {
+  const bool changed = maps_.empty() || !(s == settings_) || maps_.front().size() != disparity16.size() ||
+                       MeanGreyChange(left_grey, last_left_) > s.Post.SceneChange;
+  if (changed) maps_.clear();
+  settings_ = s;
+  left_grey.copyTo(last_left_);
+  maps_.push_front(disparity16.clone());
+  while (maps_.size() > static_cast<size_t>(s.Post.TemporalMaps)) maps_.pop_back();
+  if (maps_.size() == 1) return changed;
+  const int min_disparity = s.MinDisparity;
+  for (int y = 0; y < disparity16.rows; ++y) {
+    int16_t* values = disparity16.ptr<int16_t>(y);
+    for (int x = 0; x < disparity16.cols; ++x) {
+      const int newest = values[x];
+      if (!IsMatched(values[x], min_disparity)) continue;
+      int sum = 0, count = 0;
+      for (const cv::Mat& map : maps_) {
+        const int value = map.ptr<int16_t>(y)[x];
+        if (IsMatched(static_cast<int16_t>(value), min_disparity) &&
+            std::abs(value - newest) <= kDisparityFraction) {
+          sum += value;
+          ++count;
+        }
+      }
+      values[x] = static_cast<int16_t>((sum + count / 2) / count);
+    }
+  }
+  return changed;
+}
+
+int DropOutsideRange(cv::Mat& disparity16, const TStereoCalibration& calibration, int min_disparity,
+                     int near_mm, int far_mm) {
+  const cv::Matx44d& q = calibration.Q;
+  const int16_t none = NoMatch(min_disparity);
+  int dropped = 0;
+  for (int y = 0; y < disparity16.rows; ++y) {
+    int16_t* values = disparity16.ptr<int16_t>(y);
+    for (int x = 0; x < disparity16.cols; ++x) {
+      if (!IsMatched(values[x], min_disparity)) continue;
+      // Depth does not depend on the pixel in a rectified frame.
+      const double w = q(3, 2) * values[x] / kDisparityFraction + q(3, 3);
+      const double z = w != 0 ? q(2, 3) / w : -1;
+      if (z <= 0 || z < near_mm || z > far_mm) {
+        values[x] = none;
+        ++dropped;
+      }
+    }
+  }
+  return dropped;
+}
+
+namespace {
+
+class StageClock {
+ public:
+  StageClock(std::vector<TPostStageTime>& times, const char* stage)
+      : times_(times), stage_(stage), start_(std::chrono::steady_clock::now()) {}
+  ~StageClock() {
+    times_.push_back(
+        {stage_,
+         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count()});
+  }
+  StageClock(const StageClock&) = delete;
+  StageClock& operator=(const StageClock&) = delete;
+
+ private:
+  std::vector<TPostStageTime>& times_;
+  const char* stage_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+// The texture is judged over at least this block: a smaller one sees noise.
+constexpr int kSmallestTextureBlock = 7;
+
+}  // namespace
+
+void TDisparityPost::Apply(const TDisparitySettings& s, const cv::Mat& left_grey, const cv::Mat& right_grey,
+                           const cv::Mat& left, const TStereoCalibration* calibration, cv::Mat& disparity16,
+                           cv::Mat& filled, std::vector<TPostStageTime>& times, std::string& note) {
+  const TDisparityPostSettings& p = s.Post;
+  filled.release();
+  if (p.LeftRightCheck) {
+    const StageClock clock(times, "LeftRightCheck");
+    right_view_.Compute(s, left_grey, right_grey, right16_);
+    DropRightDisagreement(disparity16, right16_, s.MinDisparity, p.LeftRightMaxDiff_px);
+  }
+  if (p.TextureCheck) {
+    const StageClock clock(times, "TextureThreshold");
+    DropTextureless(disparity16, left_grey, std::max(s.BlockSize, kSmallestTextureBlock), p.TextureThreshold,
+                    s.MinDisparity);
+  }
+  if (p.Temporal) {
+    const StageClock clock(times, "Temporal");
+    history_.Apply(disparity16, left_grey, s);
+  } else {
+    history_.Reset();
+  }
+  if (p.Fill) {
+    const StageClock clock(times, "Fill");
+    FillAlongEdges(disparity16, left, MatchableColumns(s, disparity16.cols), p.FillLambda, p.FillSigmaColor,
+                   s.MinDisparity, filled);
+  }
+  if (p.Range) {
+    if (calibration == nullptr || calibration->SquareSize_mm <= 0) {
+      note = "Disparity: the near/far range needs a stereo calibration in mm; no point is dropped";
+      return;
+    }
+    const StageClock clock(times, "Range");
+    DropOutsideRange(disparity16, *calibration, s.MinDisparity, p.Near_mm, p.Far_mm);
+    if (!filled.empty()) filled.setTo(0, disparity16 < s.MinDisparity * kDisparityFraction);
+  }
+}
