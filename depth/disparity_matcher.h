@@ -23,7 +23,7 @@ struct TDisparityPostSettings {
   // neighbours along the row, grey levels) is no match: its cost cannot be
   // clearly better than that of its neighbouring disparities.
   bool TextureCheck = false;
-  int TextureThreshold = 3;
+  int TextureThreshold = 1;
   // Holes filled and the map smoothed along the left image's edges (weighted
   // least squares); filled pixels are shown paler, or not at all.
   bool Fill = false;

@@ -6,6 +6,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/ximgproc/edge_filter.hpp>
+#include <optional>
 
 #include "filters/ucalibfilter.h"
 
@@ -13,16 +14,53 @@ namespace {
 
 // The right view's blocks: large enough for a verdict on noisy texture.
 constexpr int kRightViewBlock = 9;
+constexpr int kRightViewTexture = 10;
+constexpr int kRightViewUniqueness = 10;
 
 cv::Ptr<cv::StereoMatcher> MakeRightViewMatcher(const TDisparitySettings& s) {
   cv::Ptr<cv::StereoBM> bm =
       cv::StereoBM::create(s.NumDisparities, std::clamp(s.BlockSize | 1, kRightViewBlock, 21));
   bm->setMinDisparity(s.MinDisparity);
-  bm->setTextureThreshold(0);
-  bm->setUniquenessRatio(0);
+  // No verdict where the right image is too plain or the best match is not
+  // clearly the best: there the left match stands.
+  bm->setTextureThreshold(kRightViewTexture);
+  bm->setUniquenessRatio(kRightViewUniqueness);
   bm->setSpeckleWindowSize(0);
   bm->setDisp12MaxDiff(-1);
   return bm;
+}
+
+// A run of holes between matches that differ by more than this lies where
+// the nearer surface hides the farther one from the other camera.
+constexpr int kOcclusionStep = 2 * kDisparityFraction;
+// A match the smoothing would move further than a pixel is kept as it is.
+constexpr float kSmoothingReach = kDisparityFraction;
+
+// The matches on either side of the holes from `begin` to `end` of a row;
+// none where the run meets the end of the row or no match.
+std::optional<std::pair<int16_t, int16_t>> RunEnds(const int16_t* values, int begin, int end, int width,
+                                                   int min_disparity) {
+  if (begin == 0 || end == width) return std::nullopt;
+  const int16_t before = values[begin - 1], after = values[end];
+  if (!IsMatched(before, min_disparity) || !IsMatched(after, min_disparity)) return std::nullopt;
+  return std::pair{before, after};
+}
+
+// A hole's value from its smoothed estimate and the matches that end its run.
+int16_t HoleValue(float smooth, bool smoothed, const std::optional<std::pair<int16_t, int16_t>>& ends) {
+  if (!ends) return cv::saturate_cast<int16_t>(smooth);
+  const auto [first, second] = *ends;
+  const int16_t low = std::min(first, second), high = std::max(first, second);
+  if (high - low > kOcclusionStep) {
+    // Between two surfaces: the one the guide's edges put it on, never a
+    // depth between them; the farther one without an estimate.
+    if (!smoothed) return low;
+    return std::abs(smooth - low) < std::abs(smooth - high) ? low : high;
+  }
+  // Within one surface: no further from its ends than a pixel.
+  if (!smoothed) return static_cast<int16_t>((first + second) / 2);
+  return cv::saturate_cast<int16_t>(
+      std::clamp(smooth, float(low - kDisparityFraction), float(high + kDisparityFraction)));
 }
 
 }  // namespace
@@ -81,6 +119,32 @@ int DropTextureless(cv::Mat& disparity16, const cv::Mat& left_grey, int block, i
   return dropped;
 }
 
+int DropBesideJumps(cv::Mat& disparity16, int min_disparity, int step_px, int reach_px) {
+  const int step = step_px * kDisparityFraction;
+  cv::Mat doubtful(disparity16.size(), CV_8U, cv::Scalar(0));
+  const auto jump = [&](int16_t a, int16_t b) {
+    return IsMatched(a, min_disparity) && IsMatched(b, min_disparity) && std::abs(a - b) > step;
+  };
+  for (int y = 0; y < disparity16.rows; ++y) {
+    const int16_t* row = disparity16.ptr<int16_t>(y);
+    const int16_t* below = y + 1 < disparity16.rows ? disparity16.ptr<int16_t>(y + 1) : nullptr;
+    for (int x = 0; x < disparity16.cols; ++x) {
+      if (x + 1 < disparity16.cols && jump(row[x], row[x + 1])) {
+        doubtful.row(y).colRange(std::max(x - reach_px + 1, 0),
+                                 std::min(x + reach_px + 1, disparity16.cols)) = 255;
+      }
+      if (below != nullptr && jump(row[x], below[x])) {
+        doubtful.col(x).rowRange(std::max(y - reach_px + 1, 0),
+                                 std::min(y + reach_px + 1, disparity16.rows)) = 255;
+      }
+    }
+  }
+  doubtful &= disparity16 >= min_disparity * kDisparityFraction;
+  const int dropped = cv::countNonZero(doubtful);
+  disparity16.setTo(cv::Scalar(NoMatch(min_disparity)), doubtful);
+  return dropped;
+}
+
 int FillAlongEdges(cv::Mat& disparity16, const cv::Mat& guide, cv::Range columns, int lambda,
                    double sigma_color, int min_disparity, cv::Mat& filled) {
   filled.create(disparity16.size(), CV_8U);
@@ -99,7 +163,6 @@ int FillAlongEdges(cv::Mat& disparity16, const cv::Mat& guide, cv::Range columns
   smoother->filter(confidence, smooth_confidence);
   // Where hardly any match reaches a pixel along the guide, it stays a hole.
   constexpr float kLeastConfidence = 1e-3f;
-  const int16_t none = NoMatch(min_disparity);
   cv::Mat marks = filled.colRange(columns);
   int count = 0;
   for (int y = 0; y < map.rows; ++y) {
@@ -107,16 +170,24 @@ int FillAlongEdges(cv::Mat& disparity16, const cv::Mat& guide, cv::Range columns
     const float* sums = smooth_values.ptr<float>(y);
     const float* weights = smooth_confidence.ptr<float>(y);
     uint8_t* mark = marks.ptr<uint8_t>(y);
-    for (int x = 0; x < map.cols; ++x) {
-      const bool was_matched = IsMatched(values[x], min_disparity);
-      if (weights[x] < kLeastConfidence) {
-        values[x] = was_matched ? values[x] : none;
+    for (int x = 0; x < map.cols;) {
+      if (IsMatched(values[x], min_disparity)) {
+        // Smoothed along the surface, never across a jump.
+        const float smooth = weights[x] >= kLeastConfidence ? sums[x] / weights[x] : values[x];
+        if (std::abs(smooth - values[x]) <= kSmoothingReach) values[x] = cv::saturate_cast<int16_t>(smooth);
+        ++x;
         continue;
       }
-      values[x] = cv::saturate_cast<int16_t>(sums[x] / weights[x]);
-      if (!was_matched && IsMatched(values[x], min_disparity)) {
-        mark[x] = 255;
-        ++count;
+      int end = x;
+      while (end < map.cols && !IsMatched(values[end], min_disparity)) ++end;
+      const auto ends = RunEnds(values, x, end, map.cols, min_disparity);
+      for (; x < end; ++x) {
+        const bool smoothed = weights[x] >= kLeastConfidence;
+        if (smoothed || ends) values[x] = HoleValue(smoothed ? sums[x] / weights[x] : 0.0f, smoothed, ends);
+        if (IsMatched(values[x], min_disparity)) {
+          mark[x] = 255;
+          ++count;
+        }
       }
     }
   }
@@ -203,6 +274,9 @@ class StageClock {
 
 // The texture is judged over at least this block: a smaller one sees noise.
 constexpr int kSmallestTextureBlock = 7;
+// Matches on either side of a jump of the map mix two surfaces in their blocks.
+constexpr int kJumpStep_px = 2;
+constexpr int kJumpReach_px = 2;
 
 }  // namespace
 
@@ -220,6 +294,7 @@ void TDisparityPost::Apply(const TDisparitySettings& s, const cv::Mat& left_grey
     const StageClock clock(times, "TextureThreshold");
     DropTextureless(disparity16, left_grey, std::max(s.BlockSize, kSmallestTextureBlock), p.TextureThreshold,
                     s.MinDisparity);
+    DropBesideJumps(disparity16, s.MinDisparity, kJumpStep_px, kJumpReach_px);
   }
   if (p.Temporal) {
     const StageClock clock(times, "Temporal");

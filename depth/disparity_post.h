@@ -50,11 +50,20 @@ cv::Mat RowTexture(const cv::Mat& grey, int block);
 int DropTextureless(cv::Mat& disparity16, const cv::Mat& left_grey, int block, int threshold,
                     int min_disparity);
 
-// Fills the holes of the map inside the columns and smooths it along the
-// guide's edges: OpenCV's weighted least squares (fast global smoother) over
-// the matched values, weighted by a confidence of 1 where matched and 0 where
-// not. `filled` (CV_8U) marks the pixels that were no match and got a value;
-// the number filled.
+// Pixels within reach_px of a jump of more than step_px between neighbours
+// (along rows and columns) become no match: their blocks see two surfaces,
+// so their cost is no clearer than that of the neighbouring disparities. The
+// number dropped.
+int DropBesideJumps(cv::Mat& disparity16, int min_disparity, int step_px, int reach_px);
+
+// Fills the holes of the map inside the columns along the guide's edges:
+// OpenCV's weighted least squares (fast global smoother) over the matched
+// values, weighted by a confidence of 1 where matched and 0 where not. A hole
+// of a run between matches of two surfaces (more than 2 px apart) takes the
+// value of the surface the smoothed estimate lies nearer, never a depth in
+// between; within one surface it stays within a pixel of the run's ends. A
+// match moves to its smoothed value only within a pixel of its own. `filled` (CV_8U) marks the
+// pixels that were no match and got a value; the number filled.
 int FillAlongEdges(cv::Mat& disparity16, const cv::Mat& guide, cv::Range columns, int lambda,
                    double sigma_color, int min_disparity, cv::Mat& filled);
 
