@@ -12,15 +12,25 @@
 
 namespace {
 
-// The right view's blocks: large enough for a verdict on noisy texture.
-constexpr int kRightViewBlock = 9;
+// The right view's blocks (at half the size): large enough for a verdict on
+// noisy texture.
+constexpr int kRightViewBlock = 7;
 constexpr int kRightViewTexture = 10;
 constexpr int kRightViewUniqueness = 10;
 
+// The right view's range at half the size: at least the library's 16.
+int HalfMinDisparity(const TDisparitySettings& s) {
+  return s.MinDisparity >= 0 ? s.MinDisparity / 2 : (s.MinDisparity - 1) / 2;
+}
+int HalfNumDisparities(const TDisparitySettings& s) {
+  const int wanted =
+      (s.NumDisparities / 2 + kDisparityFraction - 1) / kDisparityFraction * kDisparityFraction;
+  return std::max(wanted, kDisparityFraction);
+}
+
 cv::Ptr<cv::StereoMatcher> MakeRightViewMatcher(const TDisparitySettings& s) {
-  cv::Ptr<cv::StereoBM> bm =
-      cv::StereoBM::create(s.NumDisparities, std::clamp(s.BlockSize | 1, kRightViewBlock, 21));
-  bm->setMinDisparity(s.MinDisparity);
+  cv::Ptr<cv::StereoBM> bm = cv::StereoBM::create(HalfNumDisparities(s), kRightViewBlock);
+  bm->setMinDisparity(HalfMinDisparity(s));
   // No verdict where the right image is too plain or the best match is not
   // clearly the best: there the left match stands.
   bm->setTextureThreshold(kRightViewTexture);
@@ -72,24 +82,35 @@ void TRightViewMatcher::Compute(const TDisparitySettings& settings, const cv::Ma
     matcher_ = MakeRightViewMatcher(settings);
     made_for_ = settings;
   }
-  // Mirrored, the right image is the one searched to the left in.
-  cv::flip(right_grey, mirrored_right_, 1);
-  cv::flip(left_grey, mirrored_left_, 1);
+  // Matched at half the size, an eighth of the work; mirrored, the right
+  // image is the one searched to the left in.
+  const cv::Size half((left_grey.cols + 1) / 2, (left_grey.rows + 1) / 2);
+  cv::resize(right_grey, small_right_, half, 0, 0, cv::INTER_AREA);
+  cv::resize(left_grey, small_left_, half, 0, 0, cv::INTER_AREA);
+  cv::flip(small_right_, mirrored_right_, 1);
+  cv::flip(small_left_, mirrored_left_, 1);
   matcher_->compute(mirrored_right_, mirrored_left_, mirrored_map_);
   cv::flip(mirrored_map_, right16, 1);
+  // Back to disparities of the whole image, "no match" as the left map has it.
+  const int half_min = HalfMinDisparity(settings);
+  right16.forEach<int16_t>([&](int16_t& value, const int*) {
+    value = IsMatched(value, half_min) ? static_cast<int16_t>(2 * value) : NoMatch(settings.MinDisparity);
+  });
 }
 
 int DropRightDisagreement(cv::Mat& disparity16, const cv::Mat& right16, int min_disparity, int max_diff_px) {
   const int16_t none = NoMatch(min_disparity);
-  const int largest_diff = max_diff_px * kDisparityFraction;
+  // A right view of half the size is a pixel coarser.
+  const int scale = right16.cols > 0 && right16.cols < disparity16.cols ? 2 : 1;
+  const int largest_diff = (max_diff_px + scale - 1) * kDisparityFraction;
   int dropped = 0;
   for (int y = 0; y < disparity16.rows; ++y) {
     int16_t* values = disparity16.ptr<int16_t>(y);
-    const int16_t* right = right16.ptr<int16_t>(y);
+    const int16_t* right = right16.ptr<int16_t>(std::min(y / scale, right16.rows - 1));
     for (int x = 0; x < disparity16.cols; ++x) {
       if (!IsMatched(values[x], min_disparity)) continue;
-      const int partner = x - cvRound(values[x] / static_cast<double>(kDisparityFraction));
-      if (partner < 0 || partner >= disparity16.cols || !IsMatched(right[partner], min_disparity)) continue;
+      const int partner = (x - cvRound(values[x] / static_cast<double>(kDisparityFraction))) / scale;
+      if (partner < 0 || partner >= right16.cols || !IsMatched(right[partner], min_disparity)) continue;
       if (std::abs(values[x] - right[partner]) > largest_diff) {
         values[x] = none;
         ++dropped;
@@ -156,11 +177,20 @@ int FillAlongEdges(cv::Mat& disparity16, const cv::Mat& guide, cv::Range columns
   matched.convertTo(confidence, CV_32F, 1.0 / 255);
   map.convertTo(weighted, CV_32F);
   weighted = weighted.mul(confidence);
+  // The smoother runs on a quarter of the pixels: a hole needs no finer
+  // estimate, and a match keeps its own value beyond a pixel of it.
+  const cv::Size half((map.cols + 1) / 2, (map.rows + 1) / 2);
+  cv::Mat small_guide, small_weighted, small_confidence;
+  cv::resize(guide.colRange(columns), small_guide, half, 0, 0, cv::INTER_AREA);
+  cv::resize(weighted, small_weighted, half, 0, 0, cv::INTER_AREA);
+  cv::resize(confidence, small_confidence, half, 0, 0, cv::INTER_AREA);
   const cv::Ptr<cv::ximgproc::FastGlobalSmootherFilter> smoother =
-      cv::ximgproc::createFastGlobalSmootherFilter(guide.colRange(columns), lambda, sigma_color);
+      cv::ximgproc::createFastGlobalSmootherFilter(small_guide, lambda, sigma_color);
+  smoother->filter(small_weighted, small_weighted);
+  smoother->filter(small_confidence, small_confidence);
   cv::Mat smooth_values, smooth_confidence;
-  smoother->filter(weighted, smooth_values);
-  smoother->filter(confidence, smooth_confidence);
+  cv::resize(small_weighted, smooth_values, map.size(), 0, 0, cv::INTER_LINEAR);
+  cv::resize(small_confidence, smooth_confidence, map.size(), 0, 0, cv::INTER_LINEAR);
   // Where hardly any match reaches a pixel along the guide, it stays a hole.
   constexpr float kLeastConfidence = 1e-3f;
   cv::Mat marks = filled.colRange(columns);

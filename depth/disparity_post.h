@@ -23,10 +23,11 @@ inline int16_t NoMatch(int min_disparity) {
   return static_cast<int16_t>((min_disparity - 1) * kDisparityFraction);
 }
 
-// A map of the right view (CV_16S, sixteenths): for each right pixel the
-// disparity d of its partner at x + d in the left image. Block matching on
-// the mirrored pair, with no uniqueness or texture test of its own, so that
-// nearly every pixel has a verdict; made again only when the range changes.
+// A map of the right view at half the size (CV_16S, sixteenths of a pixel
+// of the whole image): for each right pixel the disparity d of its partner
+// at x + d in the left image. Block matching on the mirrored pair; no
+// verdict (no match) where the right image is plain or the best match is not
+// clearly the best. Made again only when the range changes.
 class TRightViewMatcher {
  public:
   void Compute(const TDisparitySettings& settings, const cv::Mat& left_grey, const cv::Mat& right_grey,
@@ -35,11 +36,12 @@ class TRightViewMatcher {
  private:
   cv::Ptr<cv::StereoMatcher> matcher_;
   TDisparitySettings made_for_;
-  cv::Mat mirrored_left_, mirrored_right_, mirrored_map_;
+  cv::Mat small_left_, small_right_, mirrored_left_, mirrored_right_, mirrored_map_;
 };
 
 // Left pixels whose partner in the right-view map is matched and disagrees by
-// more than max_diff_px become no match; the number dropped.
+// more than max_diff_px become no match; the number dropped. A right view of
+// half the size is allowed a pixel more.
 int DropRightDisagreement(cv::Mat& disparity16, const cv::Mat& right16, int min_disparity, int max_diff_px);
 
 // Mean step between row neighbours (grey levels) over the block around each
