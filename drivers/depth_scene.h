@@ -35,7 +35,7 @@ struct ScenePlane {
 // patch without any texture, and upright stripes that repeat every
 // kStripePeriod_mm along the rows. Both lie where the cameras see the wall
 // at every pose of the far board.
-inline const cv::Rect2d kPlainPatch_mm(560.0, -760.0, 320.0, 300.0);
+inline const cv::Rect2d kPlainPatch_mm(600.0, -740.0, 240.0, 240.0);
 inline const cv::Rect2d kStripesPatch_mm(520.0, 300.0, 420.0, 380.0);
 inline constexpr double kStripePeriod_mm = 46.0;
 
