@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/ximgproc/edge_filter.hpp>
@@ -246,9 +247,10 @@ bool TTemporalSmoother::Apply(cv::Mat& disparity16, const cv::Mat& left_grey, co
     for (int x = 0; x < disparity16.cols; ++x) {
       const int newest = values[x];
       if (!IsMatched(values[x], min_disparity)) continue;
-      int sum = 0, count = 0;
-      for (const cv::Mat& map : maps_) {
-        const int value = map.ptr<int16_t>(y)[x];
+      // The newest map is the first kept.
+      int sum = newest, count = 1;
+      for (auto map = std::next(maps_.begin()); map != maps_.end(); ++map) {
+        const int value = map->ptr<int16_t>(y)[x];
         if (IsMatched(static_cast<int16_t>(value), min_disparity) &&
             std::abs(value - newest) <= kDisparityFraction) {
           sum += value;
