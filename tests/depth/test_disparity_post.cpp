@@ -10,6 +10,7 @@
 #include "depth/depth_quality.h"
 #include "depth/disparity_matcher.h"
 #include "depth/disparity_post.h"
+#include "depth/disparity_view.h"
 #include "tests/depth/depth_test_scenes.h"
 
 namespace {
@@ -259,6 +260,28 @@ TEST(DepthQuality, ARegionOfAFlatWallGivesItsDistanceFillAndError) {
   EXPECT_NE(line.find("fill 50.0 %"), std::string::npos) << line;
   EXPECT_NE(line.find("Z error +"), std::string::npos) << line;
   EXPECT_FALSE(MeasureQuality(snapshot, cv::Rect(700, 10, 5, 5)).has_value());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FilledView, FilledPixelsArePalerOrHidden) {
+  TDisparitySettings s;
+  const cv::Mat map(4, 4, CV_16S, cv::Scalar(20 * kDisparityFraction));
+  cv::Mat filled(4, 4, CV_8U, cv::Scalar(0));
+  filled.row(1).setTo(255);
+  cv::Mat plain_view, shown, hidden;
+  ColouriseDisparity(map, s, plain_view);
+  ColouriseDisparity(map, s, shown, filled);
+  s.Post.HideFilled = true;
+  ColouriseDisparity(map, s, hidden, filled);
+  const cv::Vec3b colour = plain_view.at<cv::Vec3b>(0, 0);
+  EXPECT_EQ(shown.at<cv::Vec3b>(0, 0), colour);
+  EXPECT_EQ(shown.at<cv::Vec3b>(1, 0), Paler(colour));
+  for (int c = 0; c < 3; ++c) EXPECT_GT(Paler(colour)[c], colour[c] / 2 + 100);
+  EXPECT_EQ(hidden.at<cv::Vec3b>(1, 0), cv::Vec3b(0, 0, 0));
+  EXPECT_EQ(hidden.at<cv::Vec3b>(2, 0), colour);
 }
 
 }  // namespace
