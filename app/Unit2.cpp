@@ -125,11 +125,37 @@ void TPane::SetMarks(const std::vector<QPoint>& pixels) {
 
 void TPane::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
+    drag_start_ = event->position().toPoint();
+    dragged_ = false;
     emit PixelClicked(PixelAt(event->position().toPoint()));
     event->accept();
     return;
   }
   QWidget::mousePressEvent(event);
+}
+
+// Shorter moves of the pointer are a click that shook.
+constexpr int kLeastDrag = 4;
+
+void TPane::mouseMoveEvent(QMouseEvent* event) {
+  if (drag_start_ && (event->position().toPoint() - *drag_start_).manhattanLength() >= kLeastDrag) {
+    dragged_ = true;
+  }
+  QWidget::mouseMoveEvent(event);
+}
+
+void TPane::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !drag_start_) {
+    QWidget::mouseReleaseEvent(event);
+    return;
+  }
+  const QPoint end = event->position().toPoint();
+  const QPoint start = *drag_start_;
+  drag_start_.reset();
+  if (dragged_ || (end - start).manhattanLength() >= kLeastDrag) {
+    emit PixelsSelected(QRect(PixelAt(start), PixelAt(end)).normalized());
+  }
+  event->accept();
 }
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Tool), ui_(std::make_unique<Ui::TForm2>()) {
@@ -146,9 +172,12 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Tool), ui_(std::make_uniqu
   connect(HalfSize1, &QAction::triggered, this, &TForm2::HalfSize1Click);
   LaMeasure = new QLabel(this);
   LaMeasure->setObjectName(QStringLiteral("LaMeasure"));
+  LaQuality = new QLabel(this);
+  LaQuality->setObjectName(QStringLiteral("LaQuality"));
   PlaceMeasureLine();
   for (TPane* pane : {PbGraf1, PbGraf2}) {
     connect(pane, &TPane::PixelClicked, this, [this](QPoint pixel) { PaneClick(pixel); });
+    connect(pane, &TPane::PixelsSelected, this, [this](QRect pixels) { PaneSelect(pixels); });
     pane->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(pane, &QWidget::customContextMenuRequested, this,
             [this, pane](const QPoint& position) { ShowPopupMenu(pane, position); });
@@ -186,6 +215,18 @@ void TForm2::PlaceMeasureLine() {
   const int top = std::max(PbGraf1->geometry().bottom(), PbGraf2->geometry().bottom()) + 1;
   const int line = LaMeasure->sizeHint().height();
   LaMeasure->setGeometry(0, top, width(), line);
+  LaQuality->setGeometry(0, top + line, width(), LaQuality->sizeHint().height());
+}
+
+void TForm2::PaneSelect(const QRect& pixels) {
+  TDisparityFilter* filter = Form1 != nullptr ? Form1->ShownDisparityFilter() : nullptr;
+  const std::string text =
+      filter != nullptr
+          ? filter->MeasureRegion(cv::Rect(pixels.x(), pixels.y(), pixels.width(), pixels.height()))
+          : std::string("No disparity map is shown");
+  LaQuality->setText(QString::fromStdString(text));
+  PlaceMeasureLine();
+  if (LaQuality->geometry().bottom() >= height()) resize(width(), LaQuality->geometry().bottom() + 1);
 }
 
 void TForm2::ShowMeasure(const QString& text) {

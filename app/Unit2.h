@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "depth/depth_measure.h"
@@ -78,14 +79,22 @@ class TPane : public QWidget {
  signals:
   // A left click, as the pixel under it.
   void PixelClicked(QPoint pixel);
+  // A left-button drag of a few pixels or more, as the image pixels between
+  // where it began and where it ended.
+  void PixelsSelected(QRect pixels);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
   TPaneBitmap bitmap_;
   std::vector<QPoint> marks_;
+  // Where a left-button drag began (pane position), none without one.
+  std::optional<QPoint> drag_start_;
+  bool dragged_ = false;
 };
 
 class TForm2 : public QWidget {
@@ -102,12 +111,16 @@ class TForm2 : public QWidget {
   QAction* HalfSize1;
   // The status line of distances measured by clicks.
   QLabel* LaMeasure;
+  // The figures of the region dragged on a pane, below the measure line.
+  QLabel* LaQuality;
 
   // A click on a pane at that pixel of the disparity view: the first gives
   // the point, the second the distance to it, a third starts again.
   void PaneClick(const QPoint& pixel);
   // Forgets the points and clears the line (Escape).
   void ClearMeasure();
+  // A rectangle dragged on a pane: its depth figures below the panes.
+  void PaneSelect(const QRect& pixels);
 
  public slots:
   void FullSize1Click();

@@ -1,6 +1,7 @@
 // Cost of depth from a pair: both images rectified, and a disparity map made
 // by the filter's own matcher thread (submitted and waited for) beside the
-// library's own call on the same rectified pair.
+// library's own call on the same rectified pair; each step after matching on
+// its own, on the plain map of that pair.
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core/core_c.h>
@@ -9,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "Video/vidclass/ipl.h"
+#include "depth/disparity_post.h"
 #include "filters/disparity_filter.h"
 #include "filters/stereo_rectifier.h"
 
@@ -107,6 +109,33 @@ void DisparityDirect(benchmark::State& state) {
   for (auto _ : state) matcher->compute(scene.left, scene.right, disparity);
 }
 
+// One step after matching (or all of them), on a copy of the plain map.
+void DisparityPost(benchmark::State& state, TDisparityPostSettings post) {
+  const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  const Pair scene = SlantedScene(size.width, size.height);
+  TDisparitySettings settings = Settings(TMatcherKind::SemiGlobal, static_cast<int>(state.range(2)));
+  settings.Post = post;
+  cv::Mat plain, map, filled;
+  TDisparityMatcher().Compute(settings, scene.left, scene.right, plain);
+  TStereoCalibration calibration = RigCalibration(size);
+  calibration.SquareSize_mm = 25;
+  TDisparityPost steps;
+  std::vector<TPostStageTime> times;
+  std::string note;
+  for (auto _ : state) {
+    plain.copyTo(map);
+    times.clear();
+    steps.Apply(settings, scene.left, scene.right, scene.left, &calibration, map, filled, times, note);
+  }
+  state.counters["valid_share"] = ValidShare(map, settings);
+}
+
+TDisparityPostSettings Only(bool TDisparityPostSettings::*step) {
+  TDisparityPostSettings post;
+  post.*step = true;
+  return post;
+}
+
 const bool registered = [] {
   benchmark::RegisterBenchmark("RectifyBoth", RectifyBoth)->Args({640, 480})->Unit(benchmark::kMillisecond);
   for (const auto& [name, kind] : {std::pair{"Disparity/BM", TMatcherKind::BlockMatching},
@@ -121,6 +150,20 @@ const bool registered = [] {
       ->Args({640, 480, 64})
       ->Unit(benchmark::kMillisecond)
       ->UseRealTime();
+  TDisparityPostSettings all;
+  all.LeftRightCheck = all.TextureCheck = all.Temporal = all.Fill = all.Range = true;
+  for (const auto& [name, post] :
+       {std::pair{"DisparityPost/LeftRightCheck", Only(&TDisparityPostSettings::LeftRightCheck)},
+        std::pair{"DisparityPost/TextureThreshold", Only(&TDisparityPostSettings::TextureCheck)},
+        std::pair{"DisparityPost/Temporal", Only(&TDisparityPostSettings::Temporal)},
+        std::pair{"DisparityPost/Fill", Only(&TDisparityPostSettings::Fill)},
+        std::pair{"DisparityPost/Range", Only(&TDisparityPostSettings::Range)},
+        std::pair{"DisparityPost/All", all}}) {
+    benchmark::RegisterBenchmark(name, DisparityPost, post)
+        ->Args({640, 480, 64})
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  }
   return true;
 }();
 

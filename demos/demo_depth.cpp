@@ -2,7 +2,9 @@
 // the simulated rig, the stereo calibration as in "stereo" (square size set),
 // "Rectify both", a "Disparity" filter with semi-global matching over 64
 // disparities, 3 s live, two clicks on two board corners, "Save depth…";
-// every figure beside the rig's truth.
+// every figure beside the rig's truth. Then the steps after matching are
+// switched on one after another, each map judged against the truth, and a
+// rectangle dragged on the wall gives the depth's quality there.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -91,6 +93,63 @@ void ClickPixel(const cv::Point2f& pixel) {
   QTest::mouseClick(
       pane, Qt::LeftButton, {},
       QPoint(static_cast<int>((pixel.x + 0.5) * scale_x), static_cast<int>((pixel.y + 0.5) * scale_y)));
+}
+
+// Drags a rectangle on the left pane between two pixels of the image.
+void DragPixels(const cv::Point& from, const cv::Point& to) {
+  TPane* pane = Form2->PbGraf1;
+  const auto at = [pane](const cv::Point& pixel) {
+    return QPoint(static_cast<int>((pixel.x + 0.5) * pane->width() / pane->Bitmap().Width()),
+                  static_cast<int>((pixel.y + 0.5) * pane->height() / pane->Bitmap().Height()));
+  };
+  QTest::mousePress(pane, Qt::LeftButton, {}, at(from));
+  QTest::mouseMove(pane, at(to));
+  QTest::mouseRelease(pane, Qt::LeftButton, {}, at(to));
+}
+
+// One row of the comparison: a name and the switches it adds.
+struct StageRow {
+  const char* name;
+  std::vector<const char*> switches;
+};
+
+// Waits for `count` maps made after now; the newest, or null.
+std::shared_ptr<const TDisparityResult> FreshMaps(TDisparityFilter& filter, int count) {
+  const uint64_t seen = filter.ShownMap() ? filter.ShownMap()->Sequence : 0;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (std::chrono::steady_clock::now() < deadline &&
+         (!filter.ShownMap() || filter.ShownMap()->Sequence < seen + static_cast<uint64_t>(count))) {
+    demo::ProcessEventsFor(50ms);
+  }
+  return filter.ShownMap();
+}
+
+// The plain map and each step after matching added in turn, side by side.
+std::vector<std::string> CompareStages(TDisparityFilter& filter, TFoDisparitySetup& dialog,
+                                       const cv::Mat& truth) {
+  const std::vector<StageRow> rows{{"plain semi-global", {}},
+                                   {"+ left-right check", {"ChLeftRight"}},
+                                   {"+ texture threshold", {"ChTexture"}},
+                                   {"+ smoothing over maps", {"ChTemporal"}},
+                                   {"+ filling along edges", {"ChFill"}},
+                                   {"+ near/far range", {"ChRange"}}};
+  std::vector<std::string> lines{FormatLine("%-24s %9s %9s %8s %7s %9s %9s", "map", "bad-2.0", "bad all",
+                                            "density", "maps/s", "match ms", "after ms")};
+  for (const StageRow& row : rows) {
+    for (const char* name : row.switches) dialog.findChild<QCheckBox*>(name)->setChecked(true);
+    // The first maps after a change may come from pairs taken before it.
+    const auto map =
+        FreshMaps(filter, filter.Settings.Post.Temporal ? filter.Settings.Post.TemporalMaps + 2 : 3);
+    if (map == nullptr || map->Snapshot.Disparity16.empty() || !(map->Settings == filter.Settings)) {
+      lines.push_back(FormatLine("%-24s no map", row.name));
+      continue;
+    }
+    const auto figures = depth_figures::CompareWithTruth(map->Snapshot.Disparity16, truth, map->Settings);
+    lines.push_back(FormatLine("%-24s %7.2f %% %7.2f %% %6.1f %% %7.1f %9.1f %9.1f", row.name,
+                               100 * figures.Bad2, 100 * figures.Bad2All, 100 * figures.ValidShare,
+                               map->MapsPerSecond, map->Matcher_ms, map->Post_ms));
+  }
+  return lines;
 }
 
 // The number after "Distance " in the measure line; NaN without one.
@@ -192,6 +251,24 @@ int RunDepth(const std::string& out_dir, const std::vector<std::string>&) {
     lines.push_back(FormatLine("board plane RMS %.2f mm over %zu points, %.3f %% of its distance %.0f mm",
                                rms, board.size(), 100 * rms / (*corner.Point)[2], (*corner.Point)[2]));
   }
+  if (!truth_disparity.empty()) {
+    const std::vector<std::string> stages = CompareStages(*filter, *dialog, truth_disparity);
+    lines.insert(lines.end(), stages.begin(), stages.end());
+  }
+  // A rectangle on the plain wall beside the board, its true depth typed.
+  const cv::Rect wall(520, 180, 60, 60);
+  const std::shared_ptr<const TDisparityResult> filtered = filter->ShownMap();
+  if (filtered && !truth_depth.empty()) {
+    const TProbe centre = ProbeAt(filtered->Snapshot, (wall.tl() + wall.br()) / 2);
+    const auto depth = centre.Point ? depth_figures::TrueDepthOf(*centre.Point, truth_depth, rig.k1, rig.d1,
+                                                                 filtered->Snapshot.Calibration->R1)
+                                    : std::nullopt;
+    if (depth) dialog->findChild<QDoubleSpinBox*>("SeTrueDistance")->setValue(*depth);
+  }
+  DragPixels(wall.tl(), wall.br());
+  lines.push_back("quality readout: " + Form2->LaQuality->text().toStdString());
+  demo::SaveWidget(Form2, out_dir + "/depth_filtered.png");
+  dialog->SaveDepthTo(out_dir + "/depth_filtered");
   QString log = distort->Memo1->toPlainText() + "\n" + dialog->Memo1->toPlainText() + "\n";
   for (const std::string& line : lines) log += QString::fromStdString(line) + "\n";
   demo::WriteText(out_dir + "/log.txt", log.toStdString());

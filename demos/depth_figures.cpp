@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "depth/depth_quality.h"
+
 namespace depth_figures {
 
 MapFigures CompareWithTruth(const cv::Mat& disparity16, const cv::Mat& truth,
@@ -30,15 +32,16 @@ MapFigures CompareWithTruth(const cv::Mat& disparity16, const cv::Mat& truth,
   figures.Bad2 = matched > 0 ? static_cast<double>(bad) / matched : 1.0;
   figures.ValidShare =
       figures.PixelsWithTruth > 0 ? static_cast<double>(matched) / figures.PixelsWithTruth : 0;
+  figures.Bad2All =
+      figures.PixelsWithTruth > 0
+          ? static_cast<double>(bad + figures.PixelsWithTruth - matched) / figures.PixelsWithTruth
+          : 1.0;
   return figures;
 }
 
 double PlaneRms(const std::vector<cv::Vec3f>& points) {
-  if (points.size() < 3) return std::numeric_limits<double>::infinity();
-  cv::Mat data(static_cast<int>(points.size()), 3, CV_32F, const_cast<cv::Vec3f*>(points.data()));
-  const cv::PCA pca(data, cv::noArray(), cv::PCA::DATA_AS_ROW);
-  // The smallest spread is across the plane.
-  return std::sqrt(std::max(0.0, static_cast<double>(pca.eigenvalues.at<float>(2))));
+  const std::optional<double> rms = PlaneRmsOf(std::vector<cv::Vec3d>(points.begin(), points.end()));
+  return rms ? *rms : std::numeric_limits<double>::infinity();
 }
 
 std::vector<cv::Point2f> BoardCorners(const cv::Mat& image, cv::Size corners) {

@@ -18,6 +18,8 @@ struct MapFigures {
   double Bad2 = 0;
   // Share of pixels with a truth inside the matchable columns that matched.
   double ValidShare = 0;
+  // Share of all pixels with a truth that are no match or more than 2 px off.
+  double Bad2All = 0;
   int PixelsWithTruth = 0;
 };
 

@@ -48,7 +48,34 @@ int LargestSemiGlobalBlock(TDisparitySettings s) {
   return largest;
 }
 
+std::string PostSettingsProblem(const TDisparityPostSettings& p) {
+  if (p.LeftRightMaxDiff_px < 0 || p.LeftRightMaxDiff_px > 64) {
+    return FormatLine("Left-right disagreement %d px refused: from 0 to 64", p.LeftRightMaxDiff_px);
+  }
+  if (p.TextureThreshold < 0 || p.TextureThreshold > 255) {
+    return FormatLine("Texture threshold %d refused: from 0 to 255", p.TextureThreshold);
+  }
+  if (p.FillLambda < 1 || p.FillLambda > 1000000 || !(p.FillSigmaColor >= 0.1 && p.FillSigmaColor <= 10)) {
+    return "Filling refused: smoothness from 1 to 1000000, edge sigma from 0.1 to 10";
+  }
+  if (p.TemporalMaps < 2 || p.TemporalMaps > 16 || p.SceneChange < 1 || p.SceneChange > 255) {
+    return "Smoothing over maps refused: 2 to 16 maps, a scene change of 1 to 255 grey levels";
+  }
+  if (p.Near_mm < 1 || p.Far_mm <= p.Near_mm || p.Far_mm > 1000000) {
+    return FormatLine(
+        "Range %d to %d mm refused: the near end from 1 mm, the far end beyond it, up to 1000 m", p.Near_mm,
+        p.Far_mm);
+  }
+  return {};
+}
+
 }  // namespace
+
+bool SameMatching(const TDisparitySettings& a, const TDisparitySettings& b) {
+  TDisparitySettings raw = a;
+  raw.Post = b.Post;
+  return raw == b;
+}
 
 std::string DisparitySettingsProblem(const TDisparitySettings& s) {
   if (s.NumDisparities < kDisparityFraction || s.NumDisparities > kMaxDisparities ||
@@ -68,6 +95,7 @@ std::string DisparitySettingsProblem(const TDisparitySettings& s) {
   if (s.PenaltySmall < 0 || s.PenaltyLarge < 0 || (s.PenaltyLarge > 0 && s.PenaltyLarge <= SmallPenalty(s))) {
     return "Smoothness penalties refused: the large one must exceed the small one";
   }
+  if (std::string post = PostSettingsProblem(s.Post); !post.empty()) return post;
   if (s.Matcher != TMatcherKind::BlockMatching && !SemiGlobalCostsFit(s)) {
     return FormatLine(
         "Block size %d with P2 %d refused: the semi-global costs would overflow (largest block %d with "
@@ -117,7 +145,7 @@ void TDisparityMatcher::Compute(const TDisparitySettings& settings, const cv::Ma
                                 cv::Mat& disparity16) {
   const bool in_strips = settings.Matcher == TMatcherKind::SemiGlobal;
   const int strips = in_strips ? StripCount(strips_, left.rows, StripMargin(settings)) : 1;
-  if (!made_ || !(settings == made_for_) || static_cast<int>(matchers_.size()) != strips) {
+  if (!made_ || !SameMatching(settings, made_for_) || static_cast<int>(matchers_.size()) != strips) {
     matchers_.clear();
     for (int strip = 0; strip < strips; ++strip) matchers_.push_back(MakeMatcher(settings));
     strip_maps_.assign(static_cast<size_t>(strips), cv::Mat());

@@ -13,6 +13,36 @@ class StereoMatcher;
 
 enum class TMatcherKind { BlockMatching = 0, SemiGlobal = 1, SemiGlobal3Way = 2 };
 
+// What is done to a map after matching, each step on or off.
+struct TDisparityPostSettings {
+  // A right-view map of its own, matched back to the left: a left pixel
+  // whose partner there disagrees by more than the set pixels is no match.
+  bool LeftRightCheck = false;
+  int LeftRightMaxDiff_px = 1;
+  // A pixel whose block shows less texture than this (mean step between
+  // neighbours along the row, grey levels) is no match: its cost cannot be
+  // clearly better than that of its neighbouring disparities.
+  bool TextureCheck = false;
+  int TextureThreshold = 1;
+  // Holes filled and the map smoothed along the left image's edges (weighted
+  // least squares); filled pixels are shown paler, or not at all.
+  bool Fill = false;
+  int FillLambda = 8000;
+  double FillSigmaColor = 1.5;
+  bool HideFilled = false;
+  // Each pixel averaged over the last maps that agree with the newest one,
+  // for a still rig; the history starts again when the left image changes
+  // by more than the set mean grey step.
+  bool Temporal = false;
+  int TemporalMaps = 4;
+  int SceneChange = 6;
+  // Points nearer or farther than these are dropped (a calibration in mm).
+  bool Range = false;
+  int Near_mm = 300;
+  int Far_mm = 10000;
+  bool operator==(const TDisparityPostSettings&) const = default;
+};
+
 struct TDisparitySettings {
   TMatcherKind Matcher = TMatcherKind::SemiGlobal;
   int NumDisparities = 64;
@@ -24,8 +54,12 @@ struct TDisparitySettings {
   // Semi-global smoothness penalties; 0 follows the block size.
   int PenaltySmall = 0;
   int PenaltyLarge = 0;
+  TDisparityPostSettings Post;
   bool operator==(const TDisparitySettings&) const = default;
 };
+
+// True when both make the same raw map (what is done after may differ).
+bool SameMatching(const TDisparitySettings& a, const TDisparitySettings& b);
 
 // Matchers give disparities in sixteenths of a pixel.
 inline constexpr int kDisparityFraction = 16;

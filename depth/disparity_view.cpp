@@ -25,17 +25,30 @@ const cv::Vec3b& ColourOf(int step) {
 
 }  // namespace
 
-void ColouriseDisparity(const cv::Mat& disparity16, const TDisparitySettings& settings, cv::Mat& bgr) {
+cv::Vec3b Paler(const cv::Vec3b& colour) {
+  return {static_cast<uint8_t>((colour[0] + 256) / 2), static_cast<uint8_t>((colour[1] + 256) / 2),
+          static_cast<uint8_t>((colour[2] + 256) / 2)};
+}
+
+void ColouriseDisparity(const cv::Mat& disparity16, const TDisparitySettings& settings, cv::Mat& bgr,
+                        const cv::Mat& filled) {
   bgr.create(disparity16.size(), CV_8UC3);
   const double first = settings.MinDisparity * kDisparityFraction;
   const double scale = 255.0 / (settings.NumDisparities * kDisparityFraction);
+  const bool marked = filled.size() == disparity16.size();
+  const bool hidden = settings.Post.HideFilled;
   for (int y = 0; y < disparity16.rows; ++y) {
     const int16_t* values = disparity16.ptr<int16_t>(y);
+    const uint8_t* fill = marked ? filled.ptr<uint8_t>(y) : nullptr;
     auto* out = bgr.ptr<cv::Vec3b>(y);
     for (int x = 0; x < disparity16.cols; ++x) {
-      out[x] = IsMatched(values[x], settings.MinDisparity)
-                   ? ColourOf(static_cast<int>((values[x] - first) * scale))
-                   : cv::Vec3b(0, 0, 0);
+      const bool was_filled = fill != nullptr && fill[x] != 0;
+      if (!IsMatched(values[x], settings.MinDisparity) || (was_filled && hidden)) {
+        out[x] = cv::Vec3b(0, 0, 0);
+        continue;
+      }
+      const cv::Vec3b& colour = ColourOf(static_cast<int>((values[x] - first) * scale));
+      out[x] = was_filled ? Paler(colour) : colour;
     }
   }
 }

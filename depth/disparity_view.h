@@ -9,8 +9,14 @@
 #include "depth/disparity_matcher.h"
 #include "filters/stereo_calibration.h"
 
-// A CV_16S map in sixteenths into a BGR image of its size.
-void ColouriseDisparity(const cv::Mat& disparity16, const TDisparitySettings& settings, cv::Mat& bgr);
+// A CV_16S map in sixteenths into a BGR image of its size. Pixels marked in
+// `filled` (CV_8U, may be empty) are drawn paler, or black when the settings
+// hide filled pixels.
+void ColouriseDisparity(const cv::Mat& disparity16, const TDisparitySettings& settings, cv::Mat& bgr,
+                        const cv::Mat& filled = cv::Mat());
+
+// A colour halfway to white: how a filled pixel is shown.
+cv::Vec3b Paler(const cv::Vec3b& colour);
 
 // A strip along the image's bottom: the colour scale with the distance of
 // each mark (mm with a calibration) or, without one, the disparities and a

@@ -63,12 +63,23 @@ std::shared_ptr<TDisparityResult> TDisparityWorker::Match(TDisparityJob& job) {
     result->Snapshot.Disparity16.release();
     result->Error = "Disparity failed: " + error.err;
   }
+  const auto matched = std::chrono::steady_clock::now();
+  if (result->Error.empty()) {
+    try {
+      post_.Apply(job.Settings, job.LeftGrey, job.RightGrey, job.Left, job.Calibration.get(),
+                  result->Snapshot.Disparity16, result->Filled, result->PostTimes, result->PostNote);
+    } catch (const cv::Exception& error) {
+      result->Snapshot.Disparity16.release();
+      result->Error = "Disparity failed after matching: " + error.err;
+    }
+  }
   const auto end = std::chrono::steady_clock::now();
   finished_.push_back(end);
   while (end - finished_.front() > kRateSpan) finished_.pop_front();
   const double span_s = std::chrono::duration<double>(end - finished_.front()).count();
   result->MapsPerSecond = span_s > 0 ? static_cast<double>(finished_.size() - 1) / span_s : 0;
-  result->Matcher_ms = std::chrono::duration<double, std::milli>(end - start).count();
+  result->Matcher_ms = std::chrono::duration<double, std::milli>(matched - start).count();
+  result->Post_ms = std::chrono::duration<double, std::milli>(end - matched).count();
   if (result->Error.empty()) result->ValidShare = ValidShare(result->Snapshot.Disparity16, job.Settings);
   result->Snapshot.MinDisparity = job.Settings.MinDisparity;
   result->Snapshot.Left = std::move(job.Left);

@@ -17,6 +17,7 @@
 #include "Video/vidclass/frame_stamp.h"
 #include "depth/depth_measure.h"
 #include "depth/disparity_matcher.h"
+#include "depth/disparity_post.h"
 
 // One rectified pair to match, owned by the job.
 struct TDisparityJob {
@@ -36,6 +37,13 @@ struct TDisparityResult {
   double Matcher_ms = 0;
   double MapsPerSecond = 0;
   double ValidShare = 0;
+  // Pixels the filling gave a value (CV_8U, 255); empty without filling.
+  cv::Mat Filled;
+  // What each step after matching took, and in all.
+  std::vector<TPostStageTime> PostTimes;
+  double Post_ms = 0;
+  // Why a step after matching could not run, or empty.
+  std::string PostNote;
   // What the matcher refused, empty when the map was made.
   std::string Error;
   // Counts the maps finished; the window tells a new one by it.
@@ -70,6 +78,7 @@ class TDisparityWorker {
   std::shared_ptr<const TDisparityResult> latest_;
   // Only the thread touches these.
   TDisparityMatcher matcher_;
+  TDisparityPost post_;
   std::deque<std::chrono::steady_clock::time_point> finished_;
   uint64_t sequence_ = 0;
   std::thread thread_;

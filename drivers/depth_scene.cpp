@@ -114,6 +114,10 @@ const NoiseTexture& PanelTexture() {
   return texture;
 }
 
+constexpr float kPlainReflectance = 0.55f;
+constexpr float kStripeMean = 0.45f;
+constexpr float kStripeSwing = 0.3f;
+
 ScenePlane Wall() {
   return {
       {0.0, 0.0, kWallDistance_mm}, {1, 0, 0}, {0, 1, 0}, -kUnbounded, kUnbounded, -kUnbounded, kUnbounded};
@@ -148,6 +152,14 @@ BoardPose FartherAway(BoardPose pose) {
 }
 
 }  // namespace
+
+float WallReflectance(cv::Point2d at) {
+  if (kPlainPatch_mm.contains(at)) return kPlainReflectance;
+  if (kStripesPatch_mm.contains(at)) {
+    return kStripeMean + kStripeSwing * static_cast<float>(std::sin(2 * CV_PI * at.x / kStripePeriod_mm));
+  }
+  return WallTexture().At(static_cast<float>(at.x), static_cast<float>(at.y));
+}
 
 BoardPose BoardPoseFor(ImageSource source, double scene_time_s) {
   switch (source) {
@@ -208,12 +220,14 @@ void SceneBackdrop::Prepare(const StereoSimCameraModel& camera, const float* ray
       RotationFromVector({camera.rotation[0], camera.rotation[1], camera.rotation[2]});
   const cv::Vec3d centre = -(to_camera.t() * cv::Vec3d(camera.translation));
   const std::vector<ScenePlane> surfaces{Wall(), Panel()};
-  const NoiseTexture* textures[] = {&WallTexture(), &PanelTexture()};
   for (size_t i = 0; i < count; ++i) {
     // Rays are (x, y, 1) in the camera, so the distance along one is its depth.
     const std::optional<SurfaceHit> hit =
         FirstHit(surfaces, centre, to_camera.t() * cv::Vec3d(ray_x[i], ray_y[i], 1.0));
-    reflectance_[i] = hit ? textures[hit->surface]->At(hit->at.x, hit->at.y) : kNothing;
+    const auto reflectance = [&hit] {
+      return hit->surface == 0 ? WallReflectance(hit->at) : PanelTexture().At(hit->at.x, hit->at.y);
+    };
+    reflectance_[i] = hit ? reflectance() : kNothing;
     inverse_depth_[i] = hit ? static_cast<float>(1.0 / hit->distance) : 0.0f;
   }
 }

@@ -30,6 +30,18 @@ struct ScenePlane {
   double s_lo, s_hi, t_lo, t_hi;
 };
 
+// Two parts of the wall such as a real room has, in wall coordinates (mm,
+// x right and y down from the point straight ahead of camera 1): a plain
+// patch without any texture, and upright stripes that repeat every
+// kStripePeriod_mm along the rows. Both lie where the cameras see the wall
+// at every pose of the far board.
+inline const cv::Rect2d kPlainPatch_mm(600.0, -740.0, 240.0, 240.0);
+inline const cv::Rect2d kStripesPatch_mm(520.0, 300.0, 420.0, 380.0);
+inline constexpr double kStripePeriod_mm = 46.0;
+
+// The wall's reflectance at a point of it (mm).
+float WallReflectance(cv::Point2d at);
+
 // The board's pose for a source at a scene time; the still board holds time 0.
 BoardPose BoardPoseFor(ImageSource source, double scene_time_s);
 // The board's outline (margin included) as a plane.

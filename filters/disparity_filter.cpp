@@ -41,57 +41,156 @@ constexpr SettingKey kSettingKeys[] = {
     {"P2", &TDisparitySettings::PenaltyLarge},
 };
 
+// The steps after matching: each switch (0 or 1) and its whole numbers.
+struct PostSwitchKey {
+  const char* key;
+  bool TDisparityPostSettings::*value;
+};
+constexpr PostSwitchKey kPostSwitchKeys[] = {
+    {"LeftRightCheck", &TDisparityPostSettings::LeftRightCheck},
+    {"TextureCheck", &TDisparityPostSettings::TextureCheck},
+    {"Fill", &TDisparityPostSettings::Fill},
+    {"HideFilled", &TDisparityPostSettings::HideFilled},
+    {"Temporal", &TDisparityPostSettings::Temporal},
+    {"Range", &TDisparityPostSettings::Range},
+};
+struct PostNumberKey {
+  const char* key;
+  int TDisparityPostSettings::*value;
+};
+constexpr PostNumberKey kPostNumberKeys[] = {
+    {"LeftRightMaxDiff", &TDisparityPostSettings::LeftRightMaxDiff_px},
+    {"TextureThreshold", &TDisparityPostSettings::TextureThreshold},
+    {"FillLambda", &TDisparityPostSettings::FillLambda},
+    {"TemporalMaps", &TDisparityPostSettings::TemporalMaps},
+    {"SceneChange", &TDisparityPostSettings::SceneChange},
+};
+// Read as one: each end is judged with the other.
+constexpr const char* kNearKey = "RangeNear";
+constexpr const char* kFarKey = "RangeFar";
+constexpr const char* kSigmaKey = "FillSigmaColor";
+
 // No value read from a line of a settings file holds a line break.
 const std::string kMissing = "\n";
 
-// The whole text as one integer, blanks around it and a leading "+" allowed.
-std::optional<int> WholeNumber(std::string_view text) {
+std::string_view Trimmed(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  int value = 0;
+  return text;
+}
+
+// The whole text as one number, blanks around it and a leading "+" allowed.
+template <typename Number>
+std::optional<Number> WholeText(std::string_view text) {
+  text = Trimmed(text);
+  Number value{};
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
 }
 
+std::string Shown(const std::string& text) { return text.size() > 24 ? text.substr(0, 24) + "..." : text; }
+
 // The [Disparity] keys read over the current settings. A value that is not a
-// whole number, or that cannot run with the ones read before it, keeps the
-// current one and is named in `replaced`.
+// number of its kind, or that cannot run with the ones read before it, keeps
+// the current one and is named in `replaced`.
+class SettingsReader {
+ public:
+  SettingsReader(TSettingsStore& store, const std::string& section, const TDisparitySettings& current)
+      : store_(store), section_(section), read_(current) {}
+
+  // `set` puts the text's value into the candidate; false when it is none.
+  template <typename Set>
+  void Take(const char* key, Set set, const std::string& kept) {
+    const std::string text = store_.ReadString(section_, key, kMissing);
+    if (text == kMissing) return;
+    TDisparitySettings candidate = read_;
+    if (set(candidate, text) && DisparitySettingsProblem(candidate).empty()) {
+      read_ = candidate;
+      return;
+    }
+    replaced_.push_back(std::string(key) + " \"" + Shown(text) + "\" by " + kept);
+  }
+  // Both ends of the range, judged together.
+  void TakeRange() {
+    const std::string near = store_.ReadString(section_, kNearKey, kMissing);
+    const std::string far = store_.ReadString(section_, kFarKey, kMissing);
+    if (near == kMissing && far == kMissing) return;
+    TDisparitySettings candidate = read_;
+    const auto near_mm = near == kMissing ? std::optional(read_.Post.Near_mm) : WholeText<int>(near);
+    const auto far_mm = far == kMissing ? std::optional(read_.Post.Far_mm) : WholeText<int>(far);
+    if (near_mm && far_mm) {
+      candidate.Post.Near_mm = *near_mm;
+      candidate.Post.Far_mm = *far_mm;
+      if (DisparitySettingsProblem(candidate).empty()) {
+        read_ = candidate;
+        return;
+      }
+    }
+    replaced_.push_back(std::string(kNearKey) + " \"" + Shown(near == kMissing ? "" : near) + "\" and " +
+                        kFarKey + " \"" + Shown(far == kMissing ? "" : far) + "\" by " +
+                        std::to_string(read_.Post.Near_mm) + " and " + std::to_string(read_.Post.Far_mm));
+  }
+
+  const TDisparitySettings& Read() const { return read_; }
+  const std::vector<std::string>& Replaced() const { return replaced_; }
+
+ private:
+  TSettingsStore& store_;
+  const std::string& section_;
+  TDisparitySettings read_;
+  std::vector<std::string> replaced_;
+};
+
 TDisparitySettings ReadDisparitySettings(TSettingsStore& store, const std::string& section,
                                          const TDisparitySettings& current,
                                          std::vector<std::string>& replaced) {
-  TDisparitySettings read = current;
-  const auto take = [&](const char* key, auto set, int kept) {
-    const std::string text = store.ReadString(section, key, kMissing);
-    if (text == kMissing) return;
-    TDisparitySettings candidate = read;
-    const std::optional<int> number = WholeNumber(text);
-    if (number && set(candidate, *number) && DisparitySettingsProblem(candidate).empty()) {
-      read = candidate;
-      return;
-    }
-    const std::string shown = text.size() > 24 ? text.substr(0, 24) + "..." : text;
-    replaced.push_back(std::string(key) + " \"" + shown + "\" by " + std::to_string(kept));
+  SettingsReader reader(store, section, current);
+  const auto whole = [](auto assign) {
+    return [assign](TDisparitySettings& s, const std::string& text) {
+      const auto number = WholeText<int>(text);
+      return number && assign(s, *number);
+    };
   };
-  take(
-      "Matcher",
-      [](TDisparitySettings& s, int value) {
-        s.Matcher = static_cast<TMatcherKind>(value);
-        return value >= 0 && value <= static_cast<int>(TMatcherKind::SemiGlobal3Way);
-      },
-      static_cast<int>(read.Matcher));
+  reader.Take("Matcher", whole([](TDisparitySettings& s, int value) {
+                s.Matcher = static_cast<TMatcherKind>(value);
+                return value >= 0 && value <= static_cast<int>(TMatcherKind::SemiGlobal3Way);
+              }),
+              std::to_string(static_cast<int>(reader.Read().Matcher)));
   for (const SettingKey& key : kSettingKeys) {
-    take(
-        key.key,
-        [&key](TDisparitySettings& s, int value) {
-          s.*key.value = value;
-          return true;
-        },
-        read.*key.value);
+    reader.Take(key.key, whole([&key](TDisparitySettings& s, int value) {
+                  s.*key.value = value;
+                  return true;
+                }),
+                std::to_string(reader.Read().*key.value));
   }
-  return read;
+  for (const PostSwitchKey& key : kPostSwitchKeys) {
+    reader.Take(key.key, whole([&key](TDisparitySettings& s, int value) {
+                  s.Post.*key.value = value == 1;
+                  return value == 0 || value == 1;
+                }),
+                reader.Read().Post.*key.value ? "1" : "0");
+  }
+  for (const PostNumberKey& key : kPostNumberKeys) {
+    reader.Take(key.key, whole([&key](TDisparitySettings& s, int value) {
+                  s.Post.*key.value = value;
+                  return true;
+                }),
+                std::to_string(reader.Read().Post.*key.value));
+  }
+  reader.Take(
+      kSigmaKey,
+      [](TDisparitySettings& s, const std::string& text) {
+        const auto number = WholeText<double>(text);
+        if (number) s.Post.FillSigmaColor = *number;
+        return number.has_value();
+      },
+      FormatLine("%g", reader.Read().Post.FillSigmaColor));
+  reader.TakeRange();
+  replaced = reader.Replaced();
+  return reader.Read();
 }
 
 }  // namespace
@@ -151,6 +250,14 @@ void TDisparityFilter::SaveSettings(TSettingsStore& store, const std::string& se
   TVidFilter::SaveSettings(store, section);
   store.WriteInteger(section, "Matcher", static_cast<int>(Settings.Matcher));
   for (const SettingKey& key : kSettingKeys) store.WriteInteger(section, key.key, Settings.*key.value);
+  for (const PostSwitchKey& key : kPostSwitchKeys) {
+    store.WriteInteger(section, key.key, Settings.Post.*key.value ? 1 : 0);
+  }
+  for (const PostNumberKey& key : kPostNumberKeys)
+    store.WriteInteger(section, key.key, Settings.Post.*key.value);
+  store.WriteString(section, kSigmaKey, FormatLine("%g", Settings.Post.FillSigmaColor));
+  store.WriteInteger(section, kNearKey, Settings.Post.Near_mm);
+  store.WriteInteger(section, kFarKey, Settings.Post.Far_mm);
 }
 
 ImagePair TDisparityFilter::ProcessPair(const ImagePair& input) {
@@ -258,14 +365,38 @@ void TDisparityFilter::ShowNewestMap() {
   const cv::Mat& map = newest->Snapshot.Disparity16;
   FitBuffer(OutRight, CvSize{map.cols, map.rows}, 3);
   cv::Mat view = cv::cvarrToMat(OutRight);
-  ColouriseDisparity(map, newest->Settings, view);
+  ColouriseDisparity(map, newest->Settings, view, newest->Filled);
   const auto& calibration = newest->Snapshot.Calibration;
   DrawLegend(view, newest->Settings, calibration.get());
+  // A step that cannot run is said once, until it can again.
+  if (newest->PostNote != post_note_) {
+    post_note_ = newest->PostNote;
+    if (!post_note_.empty()) Log(post_note_);
+  }
   if (dialog_) {
-    dialog_->ShowStatus(FormatLine("Matcher %.1f ms, %.1f maps/s, valid %.1f %%%s", newest->Matcher_ms,
-                                   newest->MapsPerSecond, 100.0 * newest->ValidShare,
+    const std::string post =
+        newest->PostTimes.empty() ? std::string() : FormatLine(", after matching %.1f ms", newest->Post_ms);
+    dialog_->ShowStatus(FormatLine("Matcher %.1f ms%s, %.1f maps/s, valid %.1f %%%s", newest->Matcher_ms,
+                                   post.c_str(), newest->MapsPerSecond, 100.0 * newest->ValidShare,
                                    calibration ? "" : ", no calibration: pair taken as rectified"));
   }
+}
+
+namespace {
+
+std::string RegionLine(const TDepthSnapshot& snapshot, const cv::Rect& pixels, double true_distance) {
+  const std::optional<TDepthQuality> quality = MeasureQuality(snapshot, pixels, true_distance);
+  if (!snapshot.Calibration) return "Region: no depth without a stereo calibration";
+  if (!quality) return "Region: outside the image";
+  return DescribeQuality(*quality, LengthUnit(*snapshot.Calibration));
+}
+
+}  // namespace
+
+std::string TDisparityFilter::MeasureRegion(const cv::Rect& pixels) {
+  if (!shown_ || shown_->Snapshot.Disparity16.empty()) return "No disparity map is shown";
+  region_ = pixels;
+  return RegionLine(shown_->Snapshot, pixels, true_distance_mm_);
 }
 
 bool TDisparityFilter::SaveDepth(const std::string& stem) {
@@ -281,9 +412,12 @@ bool TDisparityFilter::SaveDepth(const std::string& stem) {
   }
   const auto& calibration = shown_->Snapshot.Calibration;
   const bool depth = calibration && calibration->SquareSize_mm > 0;
+  // The region the operator marked, measured on the map saved.
+  const std::string region = region_ ? "; " + RegionLine(shown_->Snapshot, *region_, true_distance_mm_) : "";
   Log("Saved " + stem + "_disparity.png, " + stem + "_left.png" +
       (depth ? ", " + stem + "_depth.png, " + stem + ".ply"
-             : std::string(" (no depth without a calibration in mm)")));
+             : std::string(" (no depth without a calibration in mm)")) +
+      region);
   if (unfit > 0) {
     Log(
         FormatLine("Save depth: %d matched pixels lie below 0 or above 255.99 px, beyond what the 16-bit "

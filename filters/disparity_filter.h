@@ -9,8 +9,10 @@
 // already rectified.
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "depth/depth_quality.h"
 #include "depth/disparity_matcher.h"
 #include "depth/disparity_worker.h"
 #include "filters/filter_setup.h"
@@ -44,6 +46,12 @@ class TDisparityFilter : public TVidFilter {
   // The depth files of the map shown (see SaveDepthFiles); false with a line
   // in the log.
   bool SaveDepth(const std::string& stem);
+  // The figures of a rectangle of the map shown (image pixels), kept for the
+  // log line of "Save depth…"; the line to show.
+  std::string MeasureRegion(const cv::Rect& pixels);
+  // The distance the operator typed for the region's target (mm), 0 for none.
+  void SetTrueDistance(double distance_mm) { true_distance_mm_ = distance_mm; }
+  double TrueDistance() const { return true_distance_mm_; }
   // Waits until the matcher has nothing left to do; false on time-out.
   bool WaitForMatcher(std::chrono::milliseconds timeout) const { return worker_->WaitIdle(timeout); }
 
@@ -68,4 +76,7 @@ class TDisparityFilter : public TVidFilter {
   std::shared_ptr<const TDisparityResult> shown_;
   bool shown_calibrated_ = false;
   std::string refusal_;
+  std::string post_note_;
+  std::optional<cv::Rect> region_;
+  double true_distance_mm_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include "app_test_support.h"
 #include "demos/depth_figures.h"
 #include "demos/rig_operator.h"
+#include "drivers/depth_scene.h"
 #include "filters/disparity_filter.h"
 #include "filters/vidfilters_distort.h"
 
@@ -197,3 +199,96 @@ TEST_F(DepthTest, SettingsAreKeptForTheNextDisparityFilter) {
 }
 
 }  // namespace
+
+// The steps after matching, switched on in the dialog, against the scene's truth.
+class DepthStepsTest : public DepthTest {
+ protected:
+  void Switch(const char* name) { dialog_->findChild<QCheckBox*>(name)->setChecked(true); }
+  // Figures of a map made wholly with the settings now in force.
+  depth_figures::MapFigures FiguresNow() {
+    std::shared_ptr<const TDisparityResult> map = FreshMap();
+    while (map && !(map->Settings == filter_->Settings)) map = FreshMap();
+    EXPECT_NE(map, nullptr);
+    if (map == nullptr) return {};
+    const cv::Mat truth = rig_.DisparityTruth(*map->Snapshot.Calibration);
+    EXPECT_FALSE(truth.empty());
+    return depth_figures::CompareWithTruth(map->Snapshot.Disparity16, truth, map->Settings);
+  }
+  // The pixel of the rectified left image that shows a point of the wall.
+  cv::Point WallPixel(const cv::Point2d& at_mm) {
+    const TStereoCalibration& c = *filter_->ShownMap()->Snapshot.Calibration;
+    const cv::Vec3d turned = c.R1 * cv::Vec3d(at_mm.x, at_mm.y, sim::kWallDistance_mm);
+    const cv::Vec3d seen = c.P1.get_minor<3, 3>(0, 0) * turned;
+    return {cvRound(seen[0] / seen[2]), cvRound(seen[1] / seen[2])};
+  }
+};
+
+TEST_F(DepthStepsTest, ChecksHalveTheWrongMatchesAndFillingLeavesFewerWrongPixelsThanThePlainMap) {
+  const auto plain = FiguresNow();
+  ASSERT_GT(plain.PixelsWithTruth, 200000);
+  Switch("ChLeftRight");
+  Switch("ChTexture");
+  const auto checked = FiguresNow();
+  EXPECT_LE(checked.Bad2, 0.5 * plain.Bad2) << "plain " << plain.Bad2;
+  EXPECT_GE(checked.ValidShare, 0.85);
+  Switch("ChFill");
+  const auto filled = FiguresNow();
+  EXPECT_LE(filled.Bad2All, 0.75 * plain.Bad2All) << "plain " << plain.Bad2All;
+  EXPECT_GE(filled.ValidShare, 0.99);
+}
+
+TEST_F(DepthStepsTest, AClickOnThePlainPatchSaysThereIsNoValidDisparityWithoutFilling) {
+  windows_.form2->FullSize1Click();
+  Switch("ChLeftRight");
+  Switch("ChTexture");
+  FiguresNow();
+  const cv::Point2d centre_mm = (sim::kPlainPatch_mm.tl() + sim::kPlainPatch_mm.br()) / 2;
+  Click(WallPixel(centre_mm));
+  EXPECT_TRUE(windows_.form2->LaMeasure->text().endsWith("no valid disparity here"))
+      << windows_.form2->LaMeasure->text().toStdString();
+  // Filled, the patch measures the wall.
+  Switch("ChFill");
+  FiguresNow();
+  Click(WallPixel(centre_mm));
+  const QString text = windows_.form2->LaMeasure->text();
+  ASSERT_TRUE(text.contains(" Z ")) << text.toStdString();
+  EXPECT_NEAR(text.section(" Z ", 1).section(' ', 0, 0).toDouble(), sim::kWallDistance_mm,
+              0.02 * sim::kWallDistance_mm);
+}
+
+TEST_F(DepthStepsTest, ARectangleDraggedOnTheWallGivesItsFlatnessAndTheErrorOfItsDistance) {
+  windows_.form2->FullSize1Click();
+  Switch("ChFill");
+  FiguresNow();
+  const TDepthSnapshot& shown = filter_->ShownMap()->Snapshot;
+  // The plain patch: a part of the flat wall, its true depth taken from the truth.
+  const cv::Point from = WallPixel(sim::kPlainPatch_mm.tl()), to = WallPixel(sim::kPlainPatch_mm.br());
+  const cv::Rect pixels(from, to);
+  const cv::Mat truth = rig_.DisparityTruth(*shown.Calibration);
+  const cv::Point middle = (from + to) / 2;
+  const double true_z = PointAt(*shown.Calibration, cv::Point2d(middle), truth.at<float>(middle)).val[2];
+  dialog_->findChild<QDoubleSpinBox*>("SeTrueDistance")->setValue(true_z);
+  TPane* pane = windows_.form2->PbGraf2;
+  const auto at = [pane](const cv::Point& pixel) {
+    return QPoint(pixel.x * pane->width() / pane->Bitmap().Width(),
+                  pixel.y * pane->height() / pane->Bitmap().Height());
+  };
+  QTest::mousePress(pane, Qt::LeftButton, {}, at(from));
+  QTest::mouseMove(pane, at(to));
+  QTest::mouseRelease(pane, Qt::LeftButton, {}, at(to));
+  const QString text = windows_.form2->LaQuality->text();
+  ASSERT_TRUE(text.startsWith("Region ")) << text.toStdString();
+  const double rms = text.section("plane RMS ", 1).section(' ', 0, 0).toDouble();
+  // A flat wall: what is left of the plane is noise, well under a percent.
+  EXPECT_GT(rms, 0.0);
+  EXPECT_LT(rms, 0.005 * true_z) << text.toStdString();
+  EXPECT_NEAR(text.section("fill ", 1).section(' ', 0, 0).toDouble(), 100.0, 1.0);
+  EXPECT_LT(std::abs(text.section("Z error ", 1).section(' ', 0, 0).toDouble()), 0.01 * true_z);
+  // The same figures go into the line of "Save depth…".
+  dialog_->SaveDepthTo(folder_.filePath("region").toStdString());
+  EXPECT_TRUE(dialog_->Memo1->toPlainText().contains(QString::fromStdString("; Region ")));
+  // A plain click is no rectangle.
+  windows_.form2->LaQuality->clear();
+  Click(cv::Point2f(middle));
+  EXPECT_TRUE(windows_.form2->LaQuality->text().isEmpty());
+}

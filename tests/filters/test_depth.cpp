@@ -226,6 +226,43 @@ TEST_F(DisparityFilterTest, DamagedDisparitySettingsFallBackWithOneLineThatNames
   EXPECT_EQ(line.find("MinDisparity"), std::string::npos) << line;
 }
 
+TEST_F(DisparityFilterTest, StepsAfterMatchingAreKeptAndDamagedOnesFallBackWithOneLine) {
+  TDisparitySettings wanted;
+  wanted.Post = {true, 3, true, 2, true, 12000, 0.8, true, true, 6, 9, true, 500, 2500};
+  ASSERT_TRUE(filter_->SetSettings(wanted));
+  FakeSettingsStore store;
+  filter_->SaveSettings(store, "Disparity");
+  auto next = TVidFilter::Create<TDisparityFilter>();
+  next->LoadSettings(store, "Disparity");
+  EXPECT_TRUE(next->Settings == wanted);
+
+  // Each value read over what is in force; the range's ends judged together.
+  const size_t lines = main_window_.log.size();
+  for (const auto& [key, value] : std::map<std::string, std::string>{{"Fill", "2"},
+                                                                     {"TextureThreshold", "300"},
+                                                                     {"FillSigmaColor", "0.05"},
+                                                                     {"TemporalMaps", "1"},
+                                                                     {"RangeNear", "3000"},
+                                                                     {"RangeFar", "2000"},
+                                                                     {"LeftRightMaxDiff", "x"}}) {
+    store.values[{"Disparity", key}] = value;
+  }
+  next->LoadSettings(store, "Disparity");
+  EXPECT_TRUE(next->Settings == wanted);
+  ASSERT_EQ(main_window_.log.size(), lines + 2);  // "Load: " and the replacements
+  const std::string& line = main_window_.log.back();
+  for (const char* named : {"Fill \"2\" by 1", "TextureThreshold \"300\" by 2", "FillSigmaColor \"0.05\" by 0.8",
+                            "TemporalMaps \"1\" by 6", "RangeNear \"3000\" and RangeFar \"2000\" by 500 and 2500",
+                            "LeftRightMaxDiff \"x\" by 3"}) {
+    EXPECT_NE(line.find(named), std::string::npos) << line;
+  }
+  // A far end beyond the old one together with a near end beyond it is taken.
+  store.values = {{{"Disparity", "RangeNear"}, "3000"}, {{"Disparity", "RangeFar"}, "9000"}};
+  next->LoadSettings(store, "Disparity");
+  EXPECT_EQ(next->Settings.Post.Near_mm, 3000);
+  EXPECT_EQ(next->Settings.Post.Far_mm, 9000);
+}
+
 struct ChainCase {
   const char* name;
   TDistortMode mode;

@@ -33,7 +33,7 @@ echo "package: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB"
 # Control fields: dependencies from the binaries, maintainer, description.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
-for library in libc6 libstdc++6 libqt6widgets6 libopencv-core406 libgstreamer1.0-0 libaravis-0.8-0; do
+for library in libc6 libstdc++6 libqt6widgets6 libopencv-core406 libopencv-contrib406 libgstreamer1.0-0 libaravis-0.8-0; do
   [[ ",$depends" == *", $library"* || "$depends" == "$library"* ]] || fail "Depends lacks $library"
 done
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
