@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 # One step per group: its title, then its packages.
 steps=(
   "build tools|build-essential cmake pkg-config ccache git file"
-  "Qt 6|qt6-base-dev qt6-qpa-plugins"
+  "Qt 6|qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev libgl1-mesa-dri"
   "OpenCV|libopencv-dev"
   "GStreamer|libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good"
   "Aravis|libaravis-dev libusb-1.0-0-dev"
