@@ -57,8 +57,11 @@ void PlaceDialog(QWidget* dialog) {
       panes.emplace_back(pane->mapToGlobal(QPoint(0, 0)), pane->size());
     }
   }
-  // The frame (title bar and borders) counts once the window manager added one.
-  const QRect frame = dialog->frameGeometry();
+  // The frame (title bar and borders) counts once the window manager added
+  // one; a window not shown yet grows to its layout's least size when shown.
+  const QRect outer = dialog->frameGeometry();
+  const QSize borders = outer.size() - dialog->size();
+  const QRect frame(outer.topLeft(), dialog->size().expandedTo(dialog->minimumSizeHint()) + borders);
   const QPoint corner = PlaceOnScreen(frame, screen->availableGeometry(), panes);
   dialog->move(corner);
 }

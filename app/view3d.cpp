@@ -243,6 +243,7 @@ TView3D::TView3D(QWidget* parent) : QWidget(parent, Qt::Window) {
   BuReset->setToolTip(QStringLiteral("Back to the left camera's own view"));
   LaMeasure = new QLabel(this);
   LaMeasure->setObjectName(QStringLiteral("LaMeasure"));
+  LaMeasure->setText(QStringLiteral("No disparity map is shown"));
   row->addWidget(BuReset);
   row->addWidget(LaMeasure, 1);
   layout->addLayout(row);

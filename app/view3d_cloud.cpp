@@ -71,13 +71,11 @@ TLens LensOf(const TStereoCalibration* calibration, cv::Size image) {
 }
 
 TOrbit CameraOrbit(const TCloud& cloud) {
+  // The camera's own eye looks along its axis: the eye turns about the point
+  // of that axis at the cloud's middle depth.
   TOrbit orbit;
-  orbit.Target = cloud.Empty() ? QVector3D(0, 0, 1000) : cloud.Centre;
-  orbit.Distance = std::max(orbit.Target.length(), 1.0F);
-  const QVector3D ahead = orbit.Target / orbit.Distance;
-  constexpr float kDegrees = 180.0F / static_cast<float>(M_PI);
-  orbit.Pitch_deg = std::asin(std::clamp(-ahead.y(), -1.0F, 1.0F)) * kDegrees;
-  orbit.Yaw_deg = std::atan2(ahead.x(), ahead.z()) * kDegrees;
+  orbit.Distance = cloud.Empty() ? 1000.0F : std::max(cloud.Centre.z(), 1.0F);
+  orbit.Target = QVector3D(0, 0, orbit.Distance);
   return orbit;
 }
 

@@ -21,7 +21,7 @@ struct TCloud {
   std::vector<QVector3D> Positions;
   std::vector<QVector3D> Colours;
   std::vector<cv::Point> Pixels;
-  // The median point: what the view turns around.
+  // The median point.
   QVector3D Centre;
   bool Empty() const { return Positions.empty(); }
 };
@@ -49,7 +49,8 @@ struct TOrbit {
   float Yaw_deg = 0;
   float Pitch_deg = 0;
 };
-// The eye of the left camera itself, looking at the cloud's centre.
+// The eye of the left camera itself, turning about the point of its axis at
+// the cloud's middle depth.
 TOrbit CameraOrbit(const TCloud& cloud);
 // Scene (camera frame) to eye coordinates.
 QMatrix4x4 ViewMatrix(const TOrbit& orbit);

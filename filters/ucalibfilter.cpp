@@ -242,14 +242,14 @@ std::string TCalibrationFilter::ImagesWithoutBoard() const {
   return text + " image";
 }
 
-bool TCalibrationFilter::Steady(double move_px, const SearchMoment& moment) const {
+bool TCalibrationFilter::Steady(double move_px, const TSearchMoment& moment) const {
   const double interval_ms = moment.Time_ms - previous_time_ms_;
   if (moment.Time_ms <= 0 || previous_time_ms_ <= 0 || interval_ms <= 0) return move_px < kStillPixels;
   const double speed_px_s = move_px / interval_ms * 1000;
   return speed_px_s < kSteadySpeed_px_s && speed_px_s * moment.PairGap_ms / 1000 < kStillPixels;
 }
 
-void TCalibrationFilter::AutoPushStep(const SearchMoment& moment) {
+void TCalibrationFilter::AutoPushStep(const TSearchMoment& moment) {
   AutoPushState.clear();
   if (!AutoPush || Cameras.empty()) return;
   if (Cameras[0].ViewCount >= MaxViews) {

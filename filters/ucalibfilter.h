@@ -14,6 +14,14 @@
 #include "filters/filter_setup.h"
 #include "filters/view_coverage.h"
 
+// When a searched pair was taken: the time of its newer frame (host
+// milliseconds, 0 when unknown) and how far apart its two frames were (0 for
+// frames of one trigger).
+struct TSearchMoment {
+  double Time_ms = 0;
+  double PairGap_ms = 0;
+};
+
 class TCalibrationFilter {
  public:
   static constexpr int MaxViews = 20;
@@ -72,18 +80,11 @@ class TCalibrationFilter {
   void ReportViewErrors(const std::vector<cv::Vec2d>& errors);
   // Removes the view of the largest pair error of the last calibration.
   void DropWorstView();
-  // When the pair searched was taken: the time of its newer frame (host
-  // milliseconds, 0 when unknown) and how far apart its two frames were
-  // (0 for frames of one trigger).
-  struct SearchMoment {
-    double Time_ms = 0;
-    double PairGap_ms = 0;
-  };
   // After a search: pushes a whole board that adds coverage once it holds
   // steady. With the pair's times, steady is slow enough for sharp corners
   // and for both images to show one pose; without them, corners moving less
   // than half a pixel from search to search.
-  void AutoPushStep(const SearchMoment& moment = {});
+  void AutoPushStep(const TSearchMoment& moment = TSearchMoment());
   TViewCoverage Coverage() const { return CoverageOf(Shapes); }
 
   int CornersPerView() const { return BoardWidth * BoardHeight; }
@@ -136,7 +137,7 @@ class TCalibrationFilter {
   // Largest move of a corner since the previous search, in pixels; infinite
   // without a previous board to compare with.
   double BoardMove();
-  bool Steady(double move_px, const SearchMoment& moment) const;
+  bool Steady(double move_px, const TSearchMoment& moment) const;
   // "the left image", "the right image", "either image".
   std::string ImagesWithoutBoard() const;
   // Pushes the pose held still when it adds coverage; what came of it.

@@ -55,8 +55,8 @@ void InitSideMaps(const cv::Matx33f& camera, const cv::Vec4f& distortion, IplIma
 }
 
 // The moment a pair was taken, as auto push judges the board's motion by.
-TCalibrationFilter::SearchMoment MomentOf(const std::array<FrameStamp, 2>& stamps) {
-  TCalibrationFilter::SearchMoment moment;
+TSearchMoment MomentOf(const std::array<FrameStamp, 2>& stamps) {
+  TSearchMoment moment;
   if (stamps[0].Time_ms <= 0 || stamps[1].Time_ms <= 0) return moment;
   moment.Time_ms = std::max(stamps[0].Time_ms, stamps[1].Time_ms);
   const bool one_trigger = stamps[0].Trigger != 0 && stamps[0].Trigger == stamps[1].Trigger;

@@ -9,6 +9,8 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -57,6 +59,7 @@ class FitToWindowTest : public ::testing::TestWithParam<QSize> {
 
 TEST_P(FitToWindowTest, PanesFillTheWindowWithTheAspectKeptAndClicksGiveTheImagesPixels) {
   TForm2& display = *windows_.form2;
+  display.show();
   display.FitToWindow1->trigger();
   display.resize(GetParam());
   TPane* left = display.PbGraf1;
@@ -73,9 +76,10 @@ TEST_P(FitToWindowTest, PanesFillTheWindowWithTheAspectKeptAndClicksGiveTheImage
   QSignalSpy clicks(right, &TPane::PixelClicked);
   const QImage painted = right->grab().toImage().convertToFormat(QImage::Format_RGB32);
   for (const cv::Point pixel :
-       {cv::Point(0, 0), cv::Point(639, 479), cv::Point(123, 321), cv::Point(600, 40)}) {
-    const double scale = static_cast<double>(right->width()) / 640;
-    const QPoint at(static_cast<int>((pixel.x + 0.5) * scale), static_cast<int>((pixel.y + 0.5) * scale));
+       {cv::Point(5, 5), cv::Point(639, 479), cv::Point(123, 321), cv::Point(600, 40)}) {
+    const double scale_x = static_cast<double>(right->width()) / 640;
+    const double scale_y = static_cast<double>(right->height()) / 480;
+    const QPoint at(static_cast<int>((pixel.x + 0.5) * scale_x), static_cast<int>((pixel.y + 0.5) * scale_y));
     QTest::mouseClick(right, Qt::LeftButton, {}, at);
     ASSERT_FALSE(clicks.isEmpty());
     const QPoint clicked = clicks.takeLast().at(0).toPoint();
@@ -136,7 +140,8 @@ TEST_F(FilterRemovalTest, DeleteAndTheContextMenuTakeTheEntryOutAndTheFilterEnds
   EXPECT_TRUE(form().MeLog->toPlainText().contains("Filter removed: Distortion"));
 
   const std::weak_ptr<TVidFilter> disparity = form().FilterList[1].Filter;
-  QContextMenuEvent menu_request(QContextMenuEvent::Mouse, list->visualItemRect(list->item(1)).center());
+  const QPoint on_entry = list->visualItemRect(list->item(1)).center();
+  QContextMenuEvent menu_request(QContextMenuEvent::Mouse, on_entry, list->viewport()->mapToGlobal(on_entry));
   QCoreApplication::sendEvent(list->viewport(), &menu_request);
   ASSERT_TRUE(list->EntryMenu()->isVisible());
   ASSERT_EQ(list->EntryMenu()->actions().size(), 1);
@@ -168,8 +173,8 @@ class LiveRatesPanelTest : public ::testing::TestWithParam<int> {
 };
 
 double NumberAfter(const QString& text, const QString& label) {
-  const int at = text.indexOf(label);
-  return at < 0 ? -1 : text.mid(at + label.size()).section(' ', 0, 0, QString::SectionSkipEmpty).toDouble();
+  const QRegularExpressionMatch match = QRegularExpression(label + "([0-9]+\\.?[0-9]*)").match(text);
+  return match.hasMatch() ? match.captured(1).toDouble() : -1;
 }
 
 TEST_P(LiveRatesPanelTest, FramesAndPairsPerSecondMatchTheRigsRate) {
@@ -178,8 +183,8 @@ TEST_P(LiveRatesPanelTest, FramesAndPairsPerSecondMatchTheRigsRate) {
   ASSERT_TRUE(rig_operator::SetUpBothCameras(form));
   form.tbFrameRate->setValue(GetParam());
   const double rate = GetParam() / 10.0;
-  // Two seconds of rates after a second to settle.
-  ProcessEventsFor(3500ms);
+  // Two seconds of rates after two and a half to settle at the new rate.
+  ProcessEventsFor(4500ms);
   const QString text = form.LaRates->text();
   for (const char* label : {"Left ", "Right "}) {
     const double shown = NumberAfter(text, label);

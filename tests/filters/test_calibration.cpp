@@ -442,8 +442,7 @@ class AutoPushTest : public CalibrationTest {
   }
   // One search of the view's pose moved by `shift` pixels in both images;
   // `found` says which images show the whole board.
-  void Search(int view, cv::Point2f shift, TCalibrationFilter::SearchMoment moment,
-              std::array<bool, 2> found = {true, true}) {
+  void Search(int view, cv::Point2f shift, TSearchMoment moment, std::array<bool, 2> found = {true, true}) {
     for (int side = 0; side < 2; ++side) {
       auto& camera = calibration_.Cameras[side];
       camera.Corners = Corners(side == 0 ? kLeft : kRight, view, side == 1);
