@@ -101,14 +101,6 @@ INSTANTIATE_TEST_SUITE_P(WindowSizes, FitToWindowTest, ::testing::Values(QSize(1
                                   std::to_string(info.param.height());
                          });
 
-TEST(FitToWindowMenuTest, TheContextMenuOffersTheThreeViews) {
-  ScopedSettingsFolder settings;
-  Windows windows;
-  QStringList entries;
-  for (const QAction* action : windows.form2->PopupMenu1->actions()) entries << action->text();
-  EXPECT_EQ(entries, QStringList({"Full Size", "Half Size", "Fit to window"}));
-}
-
 class FilterRemovalTest : public ::testing::Test {
  protected:
   TForm1& form() { return windows_.form(); }
