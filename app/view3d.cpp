@@ -268,6 +268,12 @@ void TView3D::Refresh() {
   if (map == shown_) return;
   shown_ = std::move(map);
   if (shown_ == nullptr || shown_->Snapshot.Disparity16.empty()) {
+    // The filter went, or was switched off: its points go with it.
+    probes_.clear();
+    if (view_ != nullptr) {
+      view_->SetMarks({});
+      view_->SetCloud(TCloud{}, TLens{});
+    }
     ShowMeasure(QStringLiteral("No disparity map is shown"));
     return;
   }

@@ -17,6 +17,7 @@
 
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/filter_list_box.h"
 #include "app/setdisparity.h"
 #include "app/view3d.h"
 #include "demos/demo.h"

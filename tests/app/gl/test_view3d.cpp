@@ -138,6 +138,12 @@ TEST_F(View3DTest, TheCloudIsDrawnWhereTheBoardIsInTheLeftImageAndClicksMeasureI
   ASSERT_TRUE(text.startsWith("Distance ")) << text.toStdString();
   const double diagonal = distort_->StereoResult->SquareSize_mm * std::hypot(7.0, 5.0);
   EXPECT_NEAR(text.mid(9).section(' ', 0, 0).toDouble(), diagonal, 0.02 * diagonal);
+
+  // Taken out of the chain, the filter takes its points with it.
+  form().StereoFIlterListBox->setCurrentRow(1);
+  QTest::keyClick(form().StereoFIlterListBox, Qt::Key_Delete);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return view->CloudView()->Cloud().Empty(); }, 5s));
+  EXPECT_EQ(view->LaMeasure->text(), "No disparity map is shown");
 }
 
 TEST_F(View3DTest, FromAnObliqueEyeTheBoardStandsWhereItsPointsProject) {
