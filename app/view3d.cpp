@@ -1,6 +1,7 @@
 #include "app/view3d.h"
 
 #include <QBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QOffscreenSurface>
@@ -312,6 +313,14 @@ void TView3D::ClearMeasure() {
 }
 
 void TView3D::ShowMeasure(const QString& text) { LaMeasure->setText(text); }
+
+void TView3D::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    ClearMeasure();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
 
 TView3D* View3D() { return view3d_instance; }
 

@@ -93,6 +93,10 @@ class TView3D : public QWidget {
   void PickPixel(cv::Point pixel);
   void ClearMeasure();
 
+ protected:
+  // Escape clears the points picked, as on the panes.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void ShowMeasure(const QString& text);
 

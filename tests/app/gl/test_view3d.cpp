@@ -138,6 +138,8 @@ TEST_F(View3DTest, TheCloudIsDrawnWhereTheBoardIsInTheLeftImageAndClicksMeasureI
   ASSERT_TRUE(text.startsWith("Distance ")) << text.toStdString();
   const double diagonal = distort_->StereoResult->SquareSize_mm * std::hypot(7.0, 5.0);
   EXPECT_NEAR(text.mid(9).section(' ', 0, 0).toDouble(), diagonal, 0.02 * diagonal);
+  QTest::keyClick(view, Qt::Key_Escape);
+  EXPECT_TRUE(view->LaMeasure->text().isEmpty());
 
   // Taken out of the chain, the filter takes its points with it.
   form().StereoFIlterListBox->setCurrentRow(1);
