@@ -1,38 +1,15 @@
-// Geometry of the operator's views without a window: pane fitting, dialog
-// placement, the 3D view's projection and picking, and the live rates.
+// Geometry of the operator's views without a window: dialog placement, the 3D view's projection and picking,
+// and the live rates.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "app/Unit2.h"
 #include "app/dialog_place.h"
 #include "app/live_rates.h"
 #include "app/view3d_cloud.h"
 
 namespace {
-
-struct FitCase {
-  QSize area;
-  QSize image;
-  QSize pane;
-};
-
-class FittedPaneSizeTest : public ::testing::TestWithParam<FitCase> {};
-
-TEST_P(FittedPaneSizeTest, TwoPanesFillTheAreaWithTheImagesAspect) {
-  EXPECT_EQ(FittedPaneSize(GetParam().area, GetParam().image), GetParam().pane);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Areas, FittedPaneSizeTest,
-    ::testing::Values(FitCase{{1280, 1000}, {640, 480}, {640, 480}},  // width decides
-                      FitCase{{1600, 600}, {640, 480}, {800, 600}},   // height decides
-                      FitCase{{2000, 300}, {640, 480}, {400, 300}},   // a flat window
-                      FitCase{{641, 1000}, {640, 480}, {320, 240}},   // an odd width loses its odd pixel
-                      FitCase{{1000, 1000}, {480, 640}, {500, 666}},  // portrait images
-                      FitCase{{800, 600}, {0, 0}, {400, 300}},        // no image yet: 4:3
-                      FitCase{{1, 600}, {640, 480}, {0, 0}}));        // no room
 
 struct PlaceCase {
   const char* what;
@@ -170,16 +147,6 @@ TEST(LiveRatesTest, RatesFollowFrameNumbersAndGapsCountAsDropped) {
   // A source that counts from 1 again goes on being counted.
   for (int i = 1; i <= 5; ++i) rates.Frame(1, FrameStamp{static_cast<uint64_t>(i), 0}, 7000.0 + i * 200.0);
   EXPECT_NEAR(rates.Now(8000).FramesPerSecond[0], 5, 0.01);
-}
-
-TEST(LiveRatesTest, TheLineShowsTheRecordingOnlyWhileOneRuns) {
-  TRatesShown shown;
-  shown.FramesPerSecond = {8, 7.5};
-  shown.PairsPerSecond = 7.5;
-  shown.Dropped = {0, 3};
-  EXPECT_EQ(RatesLine(shown, std::nullopt), "Left 8.0 fps  Right 7.5 fps  Pairs 7.5/s  Dropped 0 / 3");
-  EXPECT_EQ(RatesLine(shown, TRecordingShown{72.26, 578, 577}),
-            "Left 8.0 fps  Right 7.5 fps  Pairs 7.5/s  Dropped 0 / 3  Rec 01:12.3  578 / 577 frames");
 }
 
 }  // namespace
