@@ -20,6 +20,7 @@
 #include "app/avifiles.h"
 #include "app/every_step.h"
 #include "app/inifile.h"
+#include "app/live_rates.h"
 #include "app/mode_settings.h"
 #include "app/qtimer.h"
 #include "app/ui_Unit1.h"
@@ -141,6 +142,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   ConnectFilterEditor();
   SetUpViewsFilesAndControls();
   SetUpModeLists();
+  SetUpViewMenu();
+  SetUpStatusPanel();
 
   Form1 = this;
   MainWindow = this;

@@ -19,7 +19,9 @@
 #include "platform/frame_message_gate.h"
 #include "platform/window_handle.h"
 
+class QAction;
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QFileDialog;
 class QLineEdit;
@@ -34,6 +36,8 @@ class TFilterListBox;
 class TAviReader;
 class TAviWriter;
 class TIniFile;
+class TLiveRates;
+struct TRecordingShown;
 class TPane;
 class TQueryTimer;
 class TVidFilter;
@@ -153,6 +157,16 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // one picked is kept in Stereo.ini by the device's entry.
   QComboBox* CbMode1 = nullptr;
   QComboBox* CbMode2 = nullptr;
+  // The "View" menu: the display window back once closed, and the 3D view.
+  QAction* AcShowDisplay = nullptr;
+  QAction* AcShow3D = nullptr;
+  void ShowDisplayWindow();
+  // The second status-bar panel: frames per second of each source, pairs per
+  // second and frames dropped, then the recording's time and frames written.
+  QLabel* LaRates = nullptr;
+  // What the recording tells the panel: seconds recorded and frames written
+  // to the left and the right file; a negative time ends the recording's part.
+  void ShowRecording(double seconds, int64_t frames_left, int64_t frames_right);
 
   // Application state, in the order the window keeps it.
   std::unique_ptr<tVideoDevice> Device1;
@@ -253,6 +267,11 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void AddFilter(const std::shared_ptr<TVidFilter>& filter, const std::string& name);
   void StereoFIlterListBoxClickCheck(int row);
   void StereoFIlterListBoxDblClick();
+  // Takes the entry out of the chain. A filter whose worker still matches is
+  // kept aside until it is idle, so the window never waits for it.
+  void RemoveFilter(int row);
+  // Filters taken out whose workers have not finished yet.
+  size_t RetiringFilters() const { return retiring_filters_.size(); }
   void Button8Click() {}
 
   // The application-wide message hook; true marks the event handled.
@@ -306,6 +325,12 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void SaveFilterSettings(TIniFile& ini) const;
 
   void SetUpViewsFilesAndControls();
+  void SetUpViewMenu();
+  void SetUpStatusPanel();
+  // Counts a frame taken from a source (1, 2) and a pair handed to the chain.
+  void CountArrival(int side, const FrameStamp& stamp);
+  void CountPair();
+  void ShowRates();
   // False, with a line in the log, for a camera range no slider can take:
   // the slider then keeps its last range.
   bool TakeRange(const ValueRange& range, double scale, const char* what);
@@ -320,6 +345,12 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   void ReleaseViewBuffers();
 
   std::unique_ptr<Ui::TForm1> ui_;
+  std::unique_ptr<TLiveRates> live_rates_;
+  std::vector<std::shared_ptr<TVidFilter>> retiring_filters_;
+  QTimer* retire_timer_ = nullptr;
+  void EndIdleFilters();
+  // Null while nothing records.
+  std::unique_ptr<TRecordingShown> recording_shown_;
   // Around the writers and WriteInThread: a capture thread never writes to a
   // writer that is being finished or replaced.
   std::mutex writer_mutex_;

@@ -44,6 +44,13 @@ void TForm1::ConnectFilterEditor() {
   connect(StereoFIlterListBox, &TFilterListBox::DoubleClicked, this,
           Guarded([this] { StereoFIlterListBoxDblClick(); }));
   connect(Button8, &QPushButton::clicked, this, Guarded([this] { Button8Click(); }));
+  connect(StereoFIlterListBox, &TFilterListBox::RemoveRequested, this,
+          GuardedWith([this](int row) { RemoveFilter(row); }));
+  for (const PanelFilter& kind : kPanelFilters) {
+    if (auto* panel = findChild<TDragPanel*>(kind.panel)) {
+      panel->setToolTip(QStringLiteral("Drag onto the filter list to add a \"%1\" filter").arg(kind.entry));
+    }
+  }
 }
 
 std::unique_ptr<TDistortSetupLink> TForm1::MakeDistortSetup(TDistortFilter& filter) {

@@ -115,6 +115,9 @@ void TForm1::HandleHeldPair(IplImage* left, IplImage* right, const std::array<Fr
   Arrived1 = false;
   Arrived2 = false;
   if (left == nullptr && right == nullptr) return;
+  if (left != nullptr) CountArrival(1, stamps[0]);
+  if (right != nullptr) CountArrival(2, stamps[1]);
+  if (left != nullptr && right != nullptr) CountPair();
   HandlePair(CurrentLeft, CurrentRight);
 }
 

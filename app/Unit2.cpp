@@ -168,8 +168,12 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Tool), ui_(std::make_uniqu
   PopupMenu1 = new QMenu(this);
   PopupMenu1->addAction(FullSize1);
   PopupMenu1->addAction(HalfSize1);
+  FitToWindow1 = new QAction(QStringLiteral("Fit to window"), this);
+  FitToWindow1->setObjectName(QStringLiteral("FitToWindow1"));
+  PopupMenu1->addAction(FitToWindow1);
   connect(FullSize1, &QAction::triggered, this, &TForm2::FullSize1Click);
   connect(HalfSize1, &QAction::triggered, this, &TForm2::HalfSize1Click);
+  connect(FitToWindow1, &QAction::triggered, this, &TForm2::FitToWindow1Click);
   LaMeasure = new QLabel(this);
   LaMeasure->setObjectName(QStringLiteral("LaMeasure"));
   LaQuality = new QLabel(this);
@@ -199,15 +203,37 @@ void TForm2::SetPaneSizes(int width, int height) {
 }
 
 void TForm2::FullSize1Click() {
+  fitting_ = false;
   SetPaneSizes(640, 480);
   move(0, 0);
 }
 
-void TForm2::HalfSize1Click() { SetPaneSizes(320, 240); }
+void TForm2::HalfSize1Click() {
+  fitting_ = false;
+  SetPaneSizes(320, 240);
+}
+
+void TForm2::FitToWindow1Click() {
+  fitting_ = true;
+  KeepFit();
+}
+
+void TForm2::KeepFit() {
+  if (!fitting_) return;
+  const QSize image(PbGraf1->Bitmap().Width(), PbGraf1->Bitmap().Height());
+  const QSize area(width(), height() - LaMeasure->sizeHint().height());
+  const QSize pane = FittedPaneSize(area, image);
+  // The pair stands centred across the window, at its top.
+  const int left = (width() - 2 * pane.width()) / 2;
+  PbGraf1->setGeometry(left, 0, pane.width(), pane.height());
+  PbGraf2->setGeometry(left + pane.width(), 0, pane.width(), pane.height());
+  PlaceMeasureLine();
+}
 
 void TForm2::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   FormResize();
+  KeepFit();
   PlaceMeasureLine();
 }
 
@@ -283,11 +309,25 @@ void TForm2::mousePressEvent(QMouseEvent* event) {
   QWidget::mousePressEvent(event);
 }
 
+QSize FittedPaneSize(QSize area, QSize image) {
+  if (image.width() <= 0 || image.height() <= 0) image = QSize(4, 3);
+  if (area.width() < 2 || area.height() < 1) return {0, 0};
+  // Each pane has half the width; the height that fits decides otherwise.
+  const long long across = area.width() / 2;
+  const long long down = area.height();
+  if (across * image.height() <= down * image.width()) {
+    return {static_cast<int>(across), static_cast<int>(across * image.height() / image.width())};
+  }
+  return {static_cast<int>(down * image.width() / image.height()), static_cast<int>(down)};
+}
+
 void SizePane(TPane* pane, int width, int channels, int left, int height) {
   if (pane == nullptr) return;
   pane->setGeometry(left, pane->y(), std::max(width / 2, 0), std::max(height / 2, 0));
   const int bit_count = BitmapBitCount(channels);
   if (!pane->Bitmap().Matches(width, height, bit_count)) pane->Bitmap().Remake(width, height, bit_count);
+  // A window that fits its panes keeps doing so for images of a new size.
+  if (auto* form = qobject_cast<TForm2*>(pane->parentWidget())) form->KeepFit();
   pane->update();
 }
 

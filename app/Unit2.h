@@ -60,6 +60,10 @@ class TPaneBitmap {
   QImage view_;
 };
 
+// The size of each of two panes side by side that fill the area as far as
+// the images' aspect allows (an empty image counts as 4:3).
+QSize FittedPaneSize(QSize area, QSize image);
+
 // The image pane: paints the whole bitmap upright, stretched to the pane
 // without keeping the aspect ratio.
 class TPane : public QWidget {
@@ -109,6 +113,9 @@ class TForm2 : public QWidget {
   QMenu* PopupMenu1;
   QAction* FullSize1;
   QAction* HalfSize1;
+  // Both panes as large as the window lets them be, the images' aspect kept;
+  // they follow the window's size until "Full Size" or "Half Size".
+  QAction* FitToWindow1;
   // The status line of distances measured by clicks.
   QLabel* LaMeasure;
   // The figures of the region dragged on a pane, below the measure line.
@@ -125,6 +132,10 @@ class TForm2 : public QWidget {
  public slots:
   void FullSize1Click();
   void HalfSize1Click();
+  void FitToWindow1Click();
+  bool Fitting() const { return fitting_; }
+  // Lays the panes out again when fitting (after an image of another size).
+  void KeepFit();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -143,6 +154,7 @@ class TForm2 : public QWidget {
 
   std::unique_ptr<Ui::TForm2> ui_;
   std::vector<TProbe> probes_;
+  bool fitting_ = false;
 };
 
 // The display window's one process-wide instance; null while none exists.

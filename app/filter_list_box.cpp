@@ -3,6 +3,8 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 
@@ -39,6 +41,10 @@ void TDragPanel::mouseReleaseEvent(QMouseEvent*) { pressed_ = false; }
 TFilterListBox::TFilterListBox(QWidget* parent) : QListWidget(parent) {
   setAcceptDrops(true);
   setDropIndicatorShown(false);
+  entry_menu_ = new QMenu(this);
+  entry_menu_->addAction(QStringLiteral("Remove"), this, [this] {
+    if (menu_row_ >= 0 && menu_row_ < count()) emit RemoveRequested(menu_row_);
+  });
   connect(this, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
     if (!setting_checks_) emit EntryToggled(row(item));
   });
@@ -81,4 +87,22 @@ void TFilterListBox::dropEvent(QDropEvent* event) {
 void TFilterListBox::mouseDoubleClickEvent(QMouseEvent* event) {
   QListWidget::mouseDoubleClickEvent(event);
   emit DoubleClicked();
+}
+
+void TFilterListBox::keyPressEvent(QKeyEvent* event) {
+  const int selected = selectedItems().isEmpty() ? -1 : row(selectedItems().front());
+  if (event->key() == Qt::Key_Delete && selected >= 0) {
+    emit RemoveRequested(selected);
+    event->accept();
+    return;
+  }
+  QListWidget::keyPressEvent(event);
+}
+
+void TFilterListBox::contextMenuEvent(QContextMenuEvent* event) {
+  QListWidgetItem* entry = itemAt(event->pos());
+  if (entry == nullptr) return;
+  setCurrentItem(entry);
+  menu_row_ = row(entry);
+  entry_menu_->popup(event->globalPos());
 }

@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <QPoint>
 
+class QMenu;
+
 // The drag's data names the panel dragged.
 inline constexpr char kPanelMimeType[] = "application/x-stereo-panel";
 
@@ -41,19 +43,28 @@ class TFilterListBox : public QListWidget {
   // Sets an entry's box without telling anyone: only the user toggles.
   void SetChecked(int row, bool checked);
   bool IsChecked(int row) const;
+  // The entry's context menu, open while the user picks from it.
+  QMenu* EntryMenu() const { return entry_menu_; }
 
  signals:
   // The name of the panel dropped; empty for anything else.
   void PanelDropped(const QString& panel);
   void EntryToggled(int row);
   void DoubleClicked();
+  // Delete on the selected entry, or "Remove" of its context menu.
+  void RemoveRequested(int row);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   bool setting_checks_ = false;
+  QMenu* entry_menu_;
+  // The entry the context menu was opened on.
+  int menu_row_ = -1;
 };

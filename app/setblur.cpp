@@ -37,6 +37,8 @@ constexpr int kCornerMode = 8;
 TFoBlurSetup::TFoBlurSetup(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), ui_(std::make_unique<Ui::TFoBlurSetup>()) {
   ui_->setupUi(this);
+  // The form's own place; the form file's size is all it takes of its geometry.
+  move(411, 481);
   EdName = ui_->EdName;
   SeBlur = ui_->SeBlur;
   SeSmooth = ui_->SeSmooth;

@@ -13,7 +13,9 @@
 #include <utility>
 
 #include "app/application.h"
+#include "app/dialog_place.h"
 #include "app/ui_setdisparity.h"
+#include "app/view3d.h"
 
 namespace {
 
@@ -82,6 +84,9 @@ TFoDisparitySetup::TFoDisparitySetup(QWidget* parent, TDisparityFilter* filter)
             if (Filter != nullptr) Filter->SetTrueDistance(ui_->SeTrueDistance->value());
           }));
   connect(ui_->BuSaveDepth, &QPushButton::clicked, this, Guarded([this] { BuSaveDepthClick(); }));
+  AddView3DButton(this);
+  // Right of the display window at its first size, clear of the panes.
+  move(700, 234);
 }
 
 TFoDisparitySetup::~TFoDisparitySetup() { Filter = nullptr; }
@@ -120,6 +125,7 @@ void TFoDisparitySetup::ShowStatus(const std::string& text) {
 }
 
 void TFoDisparitySetup::ShowModeless() {
+  PlaceDialog(this);
   show();
   raise();
   activateWindow();

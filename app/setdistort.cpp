@@ -16,7 +16,9 @@
 #include "app/application.h"
 #include "app/coverage_bars.h"
 #include "app/decimal_spin_edit.h"
+#include "app/dialog_place.h"
 #include "app/ui_setdistort.h"
+#include "filters/ucalibfilter.h"
 #include "filters/vidfilters_distort.h"
 
 TFoDistortSetup* FoDistortSetup = nullptr;
@@ -44,6 +46,12 @@ TFoDistortSetup::TFoDistortSetup(QWidget* parent, TDistortFilter* filter)
       ui_(std::make_unique<Ui::TFoDistortSetup>()),
       views_load_timer_(new QTimer(this)) {
   ui_->setupUi(this);
+  // The form's own place; the form file's size is all it takes of its geometry.
+  move(193, 368);
+  LaViewCount = new QLabel(this);
+  LaViewCount->setObjectName(QStringLiteral("LaViewCount"));
+  ui_->CoverageLayout->addWidget(LaViewCount);
+  LaViewCount->setText(QStringLiteral("0 of %1").arg(TCalibrationFilter::MaxViews));
   for (QSpinBox* corners : {ui_->SeBoardWidth, ui_->SeBoardHeight}) {
     corners->setRange(TCalibrationFilter::MinCorners, TCalibrationFilter::MaxCorners);
   }
@@ -118,10 +126,12 @@ void TFoDistortSetup::ShowStatus(const std::string& text) {
 
 void TFoDistortSetup::ShowCoverage(const TViewCoverage& coverage) {
   ui_->CoverageBars->ShowCoverage(coverage);
+  LaViewCount->setText(QStringLiteral("%1 of %2").arg(coverage.Views).arg(TCalibrationFilter::MaxViews));
   ui_->LaEnough->setText(coverage.Enough() ? QStringLiteral("Enough views to calibrate") : QString());
 }
 
 void TFoDistortSetup::ShowModeless() {
+  PlaceDialog(this);
   show();
   raise();
   activateWindow();

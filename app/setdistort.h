@@ -12,6 +12,7 @@
 #include "filters/filter_setup.h"
 
 class QComboBox;
+class QLabel;
 class QTimer;
 class QPlainTextEdit;
 class QStatusBar;
@@ -51,6 +52,8 @@ class TFoDistortSetup : public QWidget, public TDistortSetupLink, public TLogMem
   QComboBox* CoMode;
   QPlainTextEdit* Memo1;
   QStatusBar* StatusBar1;
+  // Views pushed of the most the store takes ("7 of 20"), beside the bars.
+  QLabel* LaViewCount;
 
   // Event handlers.
   void FieldChange(TDistortField field);

@@ -110,7 +110,7 @@ bool WaitForBoardSearch(TFoDistortSetup& dialog, std::chrono::milliseconds timeo
   dialog.StatusBar1->clearMessage();
   const bool searched =
       ProcessEventsUntil([&] { return !dialog.StatusBar1->currentMessage().isEmpty(); }, timeout);
-  return searched && dialog.StatusBar1->currentMessage() == "Found 48 48";
+  return searched && dialog.StatusBar1->currentMessage().startsWith("Found 48 48");
 }
 
 int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -16,6 +17,10 @@ namespace {
 // the operator is told to check the board size.
 constexpr int kStillSearches = 2;
 constexpr double kStillPixels = 0.5;
+// With the pair's times: corners slower than this blur by less than half a
+// pixel in a frame of 10 ms, and the two images of a pair may differ by half
+// a pixel of motion between their moments.
+constexpr double kSteadySpeed_px_s = 40;
 constexpr int kSearchesBeforeHint = 100;
 
 // Views of a store as the calibration functions take them, without copying.
@@ -212,24 +217,51 @@ void TCalibrationFilter::PushView() {
   Log(FormatLine("Images: %d %d", views(0), views(1)));
 }
 
-bool TCalibrationFilter::HeldStill() {
-  bool still = previous_corners_.size() == Cameras.size();
-  for (size_t index = 0; still && index < Cameras.size(); ++index) {
-    still = previous_corners_[index].size() == Cameras[index].Corners.size() &&
-            LargestMove(previous_corners_[index], Cameras[index].Corners) < kStillPixels;
+double TCalibrationFilter::BoardMove() {
+  double largest = previous_corners_.size() == Cameras.size() ? 0 : std::numeric_limits<double>::infinity();
+  for (size_t index = 0; std::isfinite(largest) && index < Cameras.size(); ++index) {
+    largest = previous_corners_[index].size() == Cameras[index].Corners.size()
+                  ? std::max(largest, LargestMove(previous_corners_[index], Cameras[index].Corners))
+                  : std::numeric_limits<double>::infinity();
   }
   previous_corners_.clear();
   for (const Camera& camera : Cameras) previous_corners_.push_back(camera.Corners);
-  still_searches_ = still ? still_searches_ + 1 : 0;
-  return still;
+  return largest;
 }
 
-void TCalibrationFilter::AutoPushStep() {
-  if (!AutoPush || Cameras.empty() || Cameras[0].ViewCount >= MaxViews) return;
+std::string TCalibrationFilter::ImagesWithoutBoard() const {
+  std::vector<std::string> names;
+  for (int index = 0; index < CameraCount(); ++index) {
+    const Camera& camera = Cameras[static_cast<size_t>(index)];
+    if (camera.Found && camera.CornerCount == CornersPerView()) continue;
+    names.push_back(index == 0 ? "left" : index == 1 ? "right" : FormatLine("camera %d", index + 1));
+  }
+  if (names.size() == 2 && CameraCount() == 2) return "either image";
+  std::string text = "the " + names.front();
+  for (size_t i = 1; i < names.size(); ++i) text += " and the " + names[i];
+  return text + " image";
+}
+
+bool TCalibrationFilter::Steady(double move_px, const TSearchMoment& moment) const {
+  const double interval_ms = moment.Time_ms - previous_time_ms_;
+  if (moment.Time_ms <= 0 || previous_time_ms_ <= 0 || interval_ms <= 0) return move_px < kStillPixels;
+  const double speed_px_s = move_px / interval_ms * 1000;
+  return speed_px_s < kSteadySpeed_px_s && speed_px_s * moment.PairGap_ms / 1000 < kStillPixels;
+}
+
+void TCalibrationFilter::AutoPushStep(const TSearchMoment& moment) {
+  AutoPushState.clear();
+  if (!AutoPush || Cameras.empty()) return;
+  if (Cameras[0].ViewCount >= MaxViews) {
+    AutoPushState = FormatLine("%d views, stopped", MaxViews);
+    return;
+  }
   if (!WholeBoardInEvery()) {
     previous_corners_.clear();
+    previous_time_ms_ = 0;
     still_searches_ = 0;
     pose_judged_ = false;
+    AutoPushState = "board not whole in " + ImagesWithoutBoard();
     if (++missed_searches_ == kSearchesBeforeHint) {
       Log(FormatLine("Auto push: no whole board of %d x %d corners in both images; is that the board's size?",
                      BoardWidth, BoardHeight));
@@ -237,25 +269,44 @@ void TCalibrationFilter::AutoPushStep() {
     return;
   }
   missed_searches_ = 0;
-  if (!HeldStill()) {
+  const double move = BoardMove();
+  const bool steady = std::isfinite(move) && Steady(move, moment);
+  previous_time_ms_ = moment.Time_ms;
+  if (!steady) {
+    still_searches_ = 0;
     pose_judged_ = false;
+    AutoPushState =
+        std::isfinite(move) ? FormatLine("board moving %.1f px", move) : "board found, watching it";
     return;
   }
-  if (pose_judged_ || still_searches_ < kStillSearches) return;
+  if (++still_searches_ < kStillSearches) {
+    AutoPushState = FormatLine("board steady (%.1f px), watching it", move);
+    return;
+  }
+  if (pose_judged_) {
+    AutoPushState = pose_verdict_;
+    return;
+  }
   pose_judged_ = true;
+  pose_verdict_ = JudgePose();
+  AutoPushState = pose_verdict_;
+}
+
+std::string TCalibrationFilter::JudgePose() {
   if (std::any_of(Cameras.begin(), Cameras.end(), [](const Camera& c) { return c.PartOfLargerBoard; })) {
     Log(FormatLine("Auto push: the board has more corners than %d x %d; set its size", BoardWidth,
                    BoardHeight));
-    return;
+    return FormatLine("board larger than %d x %d corners", BoardWidth, BoardHeight);
   }
   const TViewShape shape =
       ShapeOfView(Cameras[0].Corners.data(), {BoardWidth, BoardHeight}, Cameras[0].FoundFrame.size());
   if (!AddsCoverage(shape, Shapes)) {
     Log("Auto push: already covered");
-    return;
+    return "already covered";
   }
   PushView();
   if (Cameras[0].ViewCount == MaxViews) Log(FormatLine("Auto push: %d views, stopped", MaxViews));
+  return FormatLine("view %d pushed", Cameras[0].ViewCount);
 }
 
 void TCalibrationFilter::CalibrateCameras() {

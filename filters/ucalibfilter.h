@@ -14,6 +14,14 @@
 #include "filters/filter_setup.h"
 #include "filters/view_coverage.h"
 
+// When a searched pair was taken: the time of its newer frame (host
+// milliseconds, 0 when unknown) and how far apart its two frames were (0 for
+// frames of one trigger).
+struct TSearchMoment {
+  double Time_ms = 0;
+  double PairGap_ms = 0;
+};
+
 class TCalibrationFilter {
  public:
   static constexpr int MaxViews = 20;
@@ -72,8 +80,11 @@ class TCalibrationFilter {
   void ReportViewErrors(const std::vector<cv::Vec2d>& errors);
   // Removes the view of the largest pair error of the last calibration.
   void DropWorstView();
-  // After a search: pushes a still, whole board that adds coverage.
-  void AutoPushStep();
+  // After a search: pushes a whole board that adds coverage once it holds
+  // steady. With the pair's times, steady is slow enough for sharp corners
+  // and for both images to show one pose; without them, corners moving less
+  // than half a pixel from search to search.
+  void AutoPushStep(const TSearchMoment& moment = TSearchMoment());
   TViewCoverage Coverage() const { return CoverageOf(Shapes); }
 
   int CornersPerView() const { return BoardWidth * BoardHeight; }
@@ -103,6 +114,9 @@ class TCalibrationFilter {
   // and kept.
   bool SubPixel = false;
   bool AutoPush = false;
+  // What the last auto-push step saw: why it waits, or what it did; empty
+  // while auto push is off.
+  std::string AutoPushState;
   std::vector<Camera> Cameras;
   // Shape of each view in the left image, for coverage.
   std::vector<TViewShape> Shapes;
@@ -120,7 +134,14 @@ class TCalibrationFilter {
   void ResetViews();
   void Refine(const cv::Mat& image, std::vector<cv::Point2f>& corners);
   bool WholeBoardInEvery() const;
-  bool HeldStill();
+  // Largest move of a corner since the previous search, in pixels; infinite
+  // without a previous board to compare with.
+  double BoardMove();
+  bool Steady(double move_px, const TSearchMoment& moment) const;
+  // "the left image", "the right image", "either image".
+  std::string ImagesWithoutBoard() const;
+  // Pushes the pose held still when it adds coverage; what came of it.
+  std::string JudgePose();
 
   cv::Mat grey_;
   // Auto push: corners of the previous search and how many searches the
@@ -129,6 +150,8 @@ class TCalibrationFilter {
   int still_searches_ = 0;
   int missed_searches_ = 0;
   bool pose_judged_ = false;
+  std::string pose_verdict_;
+  double previous_time_ms_ = 0;
 };
 
 // The corner count a search reports: a rejected search never reports a

@@ -2,6 +2,7 @@
 
 #include <opencv2/core/core_c.h>
 
+#include <algorithm>
 #include <cmath>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -51,6 +52,16 @@ void MarkViewCorners(const TCalibrationFilter::Camera& camera, int per_view, Ipl
 void InitSideMaps(const cv::Matx33f& camera, const cv::Vec4f& distortion, IplImage* map_x, IplImage* map_y) {
   cv::Mat x = cv::cvarrToMat(map_x), y = cv::cvarrToMat(map_y);
   cv::initUndistortRectifyMap(camera, distortion, cv::noArray(), camera, x.size(), CV_32FC1, x, y);
+}
+
+// The moment a pair was taken, as auto push judges the board's motion by.
+TSearchMoment MomentOf(const std::array<FrameStamp, 2>& stamps) {
+  TSearchMoment moment;
+  if (stamps[0].Time_ms <= 0 || stamps[1].Time_ms <= 0) return moment;
+  moment.Time_ms = std::max(stamps[0].Time_ms, stamps[1].Time_ms);
+  const bool one_trigger = stamps[0].Trigger != 0 && stamps[0].Trigger == stamps[1].Trigger;
+  moment.PairGap_ms = one_trigger ? 0 : std::abs(stamps[0].Time_ms - stamps[1].Time_ms);
+  return moment;
 }
 
 }  // namespace
@@ -477,15 +488,17 @@ void TDistortFilter::SearchBoard(ImagePair& output) {
     output.Images[side.index] = side.output;
   }
   Calibration.FindCorners(frames);
-  Calibration.AutoPushStep();
+  Calibration.AutoPushStep(MomentOf(output.Stamps));
   for (int index = 0; index < 2; ++index) {
     if (frames[index] != nullptr) {
       MarkViewCorners(Calibration.Cameras[index], Calibration.CornersPerView(), frames[index]);
     }
   }
   if (dialog_) {
-    dialog_->ShowStatus(
-        FormatLine("Found %d %d", Calibration.Cameras[0].CornerCount, Calibration.Cameras[1].CornerCount));
+    std::string status =
+        FormatLine("Found %d %d", Calibration.Cameras[0].CornerCount, Calibration.Cameras[1].CornerCount);
+    if (!Calibration.AutoPushState.empty()) status += "; auto push: " + Calibration.AutoPushState;
+    dialog_->ShowStatus(status);
   }
   ShowCoverage();
 }

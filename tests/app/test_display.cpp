@@ -237,9 +237,11 @@ TEST_F(DisplayTest, WindowAsCreated) {
   EXPECT_EQ(form_->PbGraf1->geometry(), QRect(0, 0, 320, 240));
   EXPECT_EQ(form_->PbGraf2->geometry(), QRect(320, 0, 320, 240));
   EXPECT_EQ(form_->PbGraf1->Bitmap().Pixels(), nullptr);
-  ASSERT_EQ(form_->PopupMenu1->actions().size(), 2);
+  // "Fit to window" stands beside the two fixed sizes.
+  ASSERT_EQ(form_->PopupMenu1->actions().size(), 3);
   EXPECT_EQ(form_->PopupMenu1->actions()[0]->text(), "Full Size");
   EXPECT_EQ(form_->PopupMenu1->actions()[1]->text(), "Half Size");
+  EXPECT_EQ(form_->PopupMenu1->actions()[2]->text(), "Fit to window");
   EXPECT_EQ(form_->PbGraf2->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 

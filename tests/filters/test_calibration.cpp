@@ -438,18 +438,81 @@ class AutoPushTest : public CalibrationTest {
     calibration_.AutoPush = true;
   }
   void Hold(int view, int searches) {
-    for (int i = 0; i < searches; ++i) {
-      for (int side = 0; side < 2; ++side) {
-        auto& camera = calibration_.Cameras[side];
-        camera.Corners = Corners(side == 0 ? kLeft : kRight, view, side == 1);
-        camera.CornerCount = 48;
-        camera.Found = true;
-        camera.FoundFrame = frame_;
-      }
-      calibration_.AutoPushStep();
+    for (int i = 0; i < searches; ++i) Search(view, {0, 0}, {});
+  }
+  // One search of the view's pose moved by `shift` pixels in both images;
+  // `found` says which images show the whole board.
+  void Search(int view, cv::Point2f shift, TSearchMoment moment, std::array<bool, 2> found = {true, true}) {
+    for (int side = 0; side < 2; ++side) {
+      auto& camera = calibration_.Cameras[side];
+      camera.Corners = Corners(side == 0 ? kLeft : kRight, view, side == 1);
+      for (cv::Point2f& corner : camera.Corners) corner += shift;
+      camera.Found = found[side];
+      camera.CornerCount = found[side] ? 48 : 20;
+      camera.FoundFrame = frame_;
     }
+    calibration_.AutoPushStep(moment);
   }
 };
+
+TEST_F(AutoPushTest, SaysWhyItWaits) {
+  Search(0, {0, 0}, {}, {true, false});
+  EXPECT_EQ(calibration_.AutoPushState, "board not whole in the right image");
+  Search(0, {0, 0}, {}, {false, false});
+  EXPECT_EQ(calibration_.AutoPushState, "board not whole in either image");
+  Hold(0, 1);
+  EXPECT_EQ(calibration_.AutoPushState, "board found, watching it");
+  // From pose 0 to pose 3 every corner moves; the largest move is told.
+  const auto from = Corners(kLeft, 0, false), to = Corners(kLeft, 3, false);
+  const auto from_right = Corners(kRight, 0, true), to_right = Corners(kRight, 3, true);
+  double largest = 0;
+  for (size_t i = 0; i < from.size(); ++i) {
+    largest = std::max({largest, cv::norm(to[i] - from[i]), cv::norm(to_right[i] - from_right[i])});
+  }
+  Hold(3, 1);
+  EXPECT_EQ(calibration_.AutoPushState, FormatLine("board moving %.1f px", largest));
+  Hold(3, 2);
+  EXPECT_EQ(calibration_.AutoPushState, "view 1 pushed");
+  Hold(3, 1);
+  EXPECT_EQ(calibration_.AutoPushState, "view 1 pushed") << "the pose held is judged once";
+  Hold(0, 4);
+  EXPECT_EQ(calibration_.AutoPushState, "view 2 pushed");
+  Hold(3, 4);
+  EXPECT_EQ(calibration_.AutoPushState, "already covered");
+  calibration_.AutoPush = false;
+  Hold(5, 1);
+  EXPECT_EQ(calibration_.AutoPushState, "");
+}
+
+struct SteadyCase {
+  const char* what;
+  double shift_per_search_px;
+  double interval_ms;
+  double pair_gap_ms;
+  bool pushed;
+};
+
+class AutoPushSteadyTest : public AutoPushTest, public ::testing::WithParamInterface<SteadyCase> {};
+
+// A board that drifts steadily: with the pair's times the speed decides, and
+// in live capture the time between the pair's two frames as well.
+TEST_P(AutoPushSteadyTest, ABoardSlowEnoughIsPushedWhileItMoves) {
+  const SteadyCase& c = GetParam();
+  for (int i = 0; i < 4; ++i) {
+    Search(2, {static_cast<float>(c.shift_per_search_px * i), 0}, {1000 + c.interval_ms * i, c.pair_gap_ms});
+  }
+  EXPECT_EQ(calibration_.Cameras[0].ViewCount, c.pushed ? 1 : 0)
+      << c.what << ": " << calibration_.AutoPushState;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drifts, AutoPushSteadyTest,
+    ::testing::Values(SteadyCase{"one trigger, 20 px/s", 2.0, 100, 0, true},
+                      SteadyCase{"one trigger, 60 px/s", 6.0, 100, 0, false},
+                      SteadyCase{"live, 20 px/s, frames 10 ms apart", 2.0, 100, 10, true},
+                      SteadyCase{"live, 20 px/s, frames 60 ms apart", 2.0, 100, 60, false},
+                      SteadyCase{"held, frames 60 ms apart", 0.0, 100, 60, true}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_F(AutoPushTest, AStillPoseThatAddsCoverageIsPushedOnceAndACoveredOneIsRefused) {
   Hold(0, 2);
