@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -277,6 +278,11 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // The application-wide message hook; true marks the event handled.
   bool ApplicationEvents1Message(QEvent* event);
   void HandlePair(IplImage* left, IplImage* right);
+  // Called with every pair taken from the sources (raw, before the chain)
+  // and its stamps, on the window's thread; one-sided pairs have a null side.
+  using LivePairHook = std::function<void(const IplImage* left, const IplImage* right,
+                                          const std::array<FrameStamp, 2>& stamps)>;
+  std::vector<LivePairHook> LivePairHooks;
   // Frame period of the faster or the slower source in milliseconds (in
   // trigger mode no shorter than the timer's).
   double FramePeriod_ms(bool slower) const;

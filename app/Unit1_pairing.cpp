@@ -118,6 +118,7 @@ void TForm1::HandleHeldPair(IplImage* left, IplImage* right, const std::array<Fr
   if (left != nullptr) CountArrival(1, stamps[0]);
   if (right != nullptr) CountArrival(2, stamps[1]);
   if (left != nullptr && right != nullptr) CountPair();
+  for (const LivePairHook& hook : LivePairHooks) hook(left, right, stamps);
   HandlePair(CurrentLeft, CurrentRight);
 }
 
