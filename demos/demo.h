@@ -30,6 +30,11 @@ struct Registration {
   Registration(const char* name, DemoFunction function, PrepareFunction prepare = nullptr);
 };
 
+// Preparations the scene's demos share: the simulated board held at each
+// pose the demo sets, and the textured depth scene held still.
+void HoldSceneStill();
+void PrepareStillScene();
+
 using rig_operator::ProcessEventsFor;
 using rig_operator::ProcessEventsUntil;
 

@@ -28,7 +28,7 @@ constexpr double kHoldEvery_s = 0.8;
 
 void PrepareAutocalib() {
   setenv("STEREO_SIM_IMAGING", "harsh", 1);
-  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
+  demo::HoldSceneStill();
 }
 
 // Scene time at which the 20th view was taken; negative when not.

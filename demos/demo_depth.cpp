@@ -41,11 +41,6 @@ constexpr int kViews = 18;
 // matcher's range.
 constexpr double kDepthPose = 1058.5;
 
-void PrepareScene() {
-  setenv("STEREO_SIM_SOURCE", "scene", 1);
-  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
-}
-
 struct Rig {
   rig_operator::SimulatedRig sim;
   cv::FileStorage truth;
@@ -277,6 +272,6 @@ int RunDepth(const std::string& out_dir, const std::vector<std::string>&) {
   return std::isfinite(clicked) ? 0 : 1;
 }
 
-const demo::Registration registration("depth", &RunDepth, &PrepareScene);
+const demo::Registration registration("depth", &RunDepth, &demo::PrepareStillScene);
 
 }  // namespace

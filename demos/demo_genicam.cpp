@@ -32,7 +32,7 @@ const cv::Size kSize(640, 480);
 void PrepareFakes() {
   setenv(arvimp::kFakeCamerasVariable, "2", 1);
   // Each pose is held while both cameras take it.
-  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
+  demo::HoldSceneStill();
   genicam_rig::ShowRigOnFakeCameras();
 }
 

@@ -63,6 +63,13 @@ void Say(const QString& line) {
   std::fflush(stdout);
 }
 
+void HoldSceneStill() { setenv("STEREO_SIM_SCENE_SPEED", "0", 1); }
+
+void PrepareStillScene() {
+  setenv("STEREO_SIM_SOURCE", "scene", 1);
+  HoldSceneStill();
+}
+
 }  // namespace demo
 
 int main(int argc, char** argv) {

@@ -33,11 +33,6 @@ using namespace std::chrono_literals;
 
 constexpr double kDepthPose = 1058.5;
 
-void PrepareScene() {
-  setenv("STEREO_SIM_SOURCE", "scene", 1);
-  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
-}
-
 // The rectifying distortion filter with the rig's true calibration, then the
 // disparity filter with its dialog open; the dialog, or null.
 TFoDisparitySetup* SetUpDepth(rig_operator::SimulatedRig& rig, const std::string& out_dir) {
@@ -140,6 +135,6 @@ int RunView3D(const std::string& out_dir, const std::vector<std::string>&) {
   return saved_view && saved_display && saved_main ? 0 : 1;
 }
 
-const demo::Registration registration("view3d", &RunView3D, &PrepareScene);
+const demo::Registration registration("view3d", &RunView3D, &demo::PrepareStillScene);
 
 }  // namespace

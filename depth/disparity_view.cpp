@@ -54,22 +54,29 @@ void ColouriseDisparity(const cv::Mat& disparity16, const TDisparitySettings& se
 }
 
 void DrawLegend(cv::Mat& bgr, const TDisparitySettings& settings, const TStereoCalibration* calibration) {
-  const int height = std::clamp(bgr.rows / 12, 12, 40);
-  if (bgr.rows < 2 * height || bgr.cols < 64) return;
+  // Sized for the display's half size: the text stays about 10 px tall
+  // when the pane shows the map at half its pixels.
+  const int height = std::clamp(bgr.rows / 9, 24, 96);
+  if (bgr.rows < 3 * height || bgr.cols < 96) return;
   cv::Mat strip = bgr.rowRange(bgr.rows - height, bgr.rows);
   strip.setTo(cv::Scalar::all(0));
-  const int bar = height / 3;
+  const int bar = height / 4;
   for (int x = 0; x < strip.cols; ++x) {
     strip.col(x).rowRange(0, bar).setTo(ColourOf(x * 255 / std::max(strip.cols - 1, 1)));
   }
-  const double font = height / 40.0;
+  const double font = height / 27.0;
+  const int thickness = font >= 1.5 ? 2 : 1;
   const cv::Scalar white(255, 255, 255);
-  const int baseline = height - 3;
+  const int baseline = height - height / 6;
+  const auto put = [&](const std::string& text, int centre_x) {
+    const int width = cv::getTextSize(text, cv::FONT_HERSHEY_PLAIN, font, thickness, nullptr).width;
+    const int left = std::clamp(centre_x - width / 2, 2, std::max(2, strip.cols - width - 2));
+    cv::putText(strip, text, {left, baseline}, cv::FONT_HERSHEY_PLAIN, font, white, thickness, cv::LINE_AA);
+  };
   if (calibration == nullptr) {
-    cv::putText(strip,
-                FormatLine("disparity %d..%d px, no calibration: pair taken as rectified",
-                           settings.MinDisparity, settings.MinDisparity + settings.NumDisparities),
-                {2, baseline}, cv::FONT_HERSHEY_PLAIN, font, white, 1, cv::LINE_AA);
+    put(FormatLine("disparity %d..%d px, no calibration", settings.MinDisparity,
+                   settings.MinDisparity + settings.NumDisparities),
+        strip.cols / 2);
     return;
   }
   constexpr int kMarks = 5;
@@ -77,10 +84,8 @@ void DrawLegend(cv::Mat& bgr, const TDisparitySettings& settings, const TStereoC
     const double disparity = settings.MinDisparity + settings.NumDisparities * mark / double(kMarks);
     const int x = strip.cols * mark / kMarks;
     const cv::Vec3d point = PointAt(*calibration, {bgr.cols / 2.0, bgr.rows / 2.0}, disparity);
-    const std::string text = disparity > 0 ? FormatLine("%.0f", point[2]) : std::string("inf");
-    cv::line(strip, {x, 0}, {x, bar + 2}, white);
-    cv::putText(strip, text, {x - 12, baseline}, cv::FONT_HERSHEY_PLAIN, font, white, 1, cv::LINE_AA);
+    cv::line(strip, {x, 0}, {x, bar + 2}, white, thickness);
+    put(disparity > 0 ? FormatLine("%.0f", point[2]) : std::string("inf"), x);
   }
-  cv::putText(strip, LengthUnit(*calibration), {2, baseline}, cv::FONT_HERSHEY_PLAIN, font, white, 1,
-              cv::LINE_AA);
+  put(LengthUnit(*calibration), strip.cols / (2 * kMarks));
 }

@@ -285,3 +285,35 @@ TEST(FilledView, FilledPixelsArePalerOrHidden) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rows and columns of the legend's strip that hold its white text.
+cv::Rect TextBox(const cv::Mat& bgr) {
+  cv::Mat white;
+  cv::inRange(bgr, cv::Scalar::all(200), cv::Scalar::all(255), white);
+  // Below the colour bar and its marks only.
+  white.rowRange(0, bgr.rows - bgr.rows / 9 + bgr.rows / 36 + 3).setTo(0);
+  return cv::boundingRect(white);
+}
+
+class LegendSize : public ::testing::TestWithParam<bool> {};
+
+// At the display's half size a 640 x 480 map shows at half its pixels:
+// the text must be at least 18 px tall to stay readable there, and whole.
+TEST_P(LegendSize, TextStaysReadableAtHalfSizeAndWithinTheMap) {
+  const auto calibration = GetParam() ? depth_test::TurnedRig({640, 480}) : nullptr;
+  cv::Mat bgr(480, 640, CV_8UC3, cv::Scalar(40, 80, 120));
+  DrawLegend(bgr, TDisparitySettings{}, calibration.get());
+  const cv::Rect text = TextBox(bgr);
+  EXPECT_GE(text.height, 18) << text;
+  EXPECT_GT(text.x, 0);
+  EXPECT_LT(text.x + text.width, bgr.cols);
+  EXPECT_LE(text.y + text.height, bgr.rows);
+  // The map above the strip is left as it was.
+  EXPECT_EQ(bgr.at<cv::Vec3b>(bgr.rows - 60, 320), cv::Vec3b(40, 80, 120));
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutCalibration, LegendSize, ::testing::Bool());
+
+}  // namespace

@@ -20,15 +20,13 @@
 #include "app_test_support.h"
 #include "demos/depth_figures.h"
 #include "demos/rig_operator.h"
+#include "depth_rig_fixture.h"
 #include "filters/disparity_filter.h"
 #include "filters/vidfilters_distort.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// The board faces the rig 1.2 m away (as in the depth tests).
-constexpr double kDepthPose = 1058.5;
 
 // The pixel of the grab where a point of the left image shows, for a widget
 // of the image's own size.
@@ -48,31 +46,14 @@ cv::Vec3b LeftColour(const cv::Mat& left, cv::Point pixel) {
   return left.at<cv::Vec3b>(pixel);
 }
 
-class View3DTest : public ::testing::Test {
+// The depth tests' scene and chain, drawn in 3D by Mesa on the virtual X server.
+class View3DTest : public DepthRigFixture {
  protected:
   void SetUp() override {
-    REQUIRE_CAMERAS();
+    DepthRigFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(OpenGLAvailable()) << "no OpenGL on the virtual X server";
-    ASSERT_TRUE(rig_.Loaded());
-    rig_.SetSceneTime(kDepthPose);
-    ASSERT_TRUE(rig_operator::SetUpBothCameras(form()));
-    form().ChTrigger->setChecked(true);
-    rig_operator::DropPanel(form(), form().PaDistort);
-    distort_ = rig_operator::DistortFilterAt(form(), 0);
-    const std::string path = folder_.filePath("calibration.yml").toStdString();
-    std::string why;
-    ASSERT_TRUE(WriteCalibrationFile(path, rig_.TrueCalibration({640, 480}), why)) << why;
-    ASSERT_TRUE(distort_->LoadCalibration(path));
-    distort_->SetMode(kRectifyBoth);
-    rig_operator::DropPanel(form(), form().PaDepth);
-    filter_ = rig_operator::DisparityFilterAt(form(), 1);
-    dialog_ = dynamic_cast<TFoDisparitySetup*>(filter_->Setup);
-    ASSERT_NE(dialog_, nullptr);
   }
-  void TearDown() override {
-    if (windows_.form1 && form().ChTrigger->isChecked()) form().ChTrigger->setChecked(false);
-  }
-  TForm1& form() { return windows_.form(); }
 
   // Opens the view from the disparity dialog's button and waits for a cloud.
   TView3D* OpenView() {
@@ -91,16 +72,14 @@ class View3DTest : public ::testing::Test {
     ProcessEventsFor(200ms);
     return view;
   }
-
-  ScopedSettingsFolder settings_;
-  ScopedEnv scene_{"STEREO_SIM_SOURCE", "scene"};
-  ScopedEnv still_{"STEREO_SIM_SCENE_SPEED", "0"};
-  Windows windows_;
-  rig_operator::SimulatedRig rig_;
-  QTemporaryDir folder_;
-  TDistortFilter* distort_ = nullptr;
-  TDisparityFilter* filter_ = nullptr;
-  TFoDisparitySetup* dialog_ = nullptr;
+};
+ScopedEnv still_{"STEREO_SIM_SCENE_SPEED", "0"};
+Windows windows_;
+rig_operator::SimulatedRig rig_;
+QTemporaryDir folder_;
+TDistortFilter* distort_ = nullptr;
+TDisparityFilter* filter_ = nullptr;
+TFoDisparitySetup* dialog_ = nullptr;
 };
 
 TEST_F(View3DTest, TheCloudIsDrawnWhereTheBoardIsInTheLeftImageAndClicksMeasureIt) {
