@@ -73,14 +73,6 @@ class View3DTest : public DepthRigFixture {
     return view;
   }
 };
-ScopedEnv still_{"STEREO_SIM_SCENE_SPEED", "0"};
-Windows windows_;
-rig_operator::SimulatedRig rig_;
-QTemporaryDir folder_;
-TDistortFilter* distort_ = nullptr;
-TDisparityFilter* filter_ = nullptr;
-TFoDisparitySetup* dialog_ = nullptr;
-};
 
 TEST_F(View3DTest, TheCloudIsDrawnWhereTheBoardIsInTheLeftImageAndClicksMeasureIt) {
   TView3D* view = OpenView();
