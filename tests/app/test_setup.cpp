@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QListWidget>
@@ -186,10 +188,15 @@ TEST_F(CameraTest, AnnouncementsPairTheCamerasImages) {
   EXPECT_NE(first.Stamps[0].Trigger, 0u);
   EXPECT_EQ(first.Stamps[0].Trigger, first.Stamps[1].Trigger);
   ExpectLastPairIsTheFramesHeld();
-  const size_t handled = Pairs();
+  // A loaded machine may still hand over frames of an earlier trigger: the
+  // same frames announced again are what must make no second pair.
+  const auto pairs_of_first = [&] {
+    return std::count_if(filter_->pairs.begin(), filter_->pairs.end(),
+                         [&](const ImagePair& pair) { return pair.Stamps == first.Stamps; });
+  };
   for (uint32_t message : {kFirstSourceMessage, kSecondSourceMessage}) form().Post(message);
   QCoreApplication::sendPostedEvents(&form());
-  EXPECT_EQ(Pairs(), handled);
+  EXPECT_EQ(pairs_of_first(), 1);
   form().Trigger->click();
   EXPECT_TRUE(ProcessEventsUntil(
       [&] { return filter_->pairs.back().Stamps[0].Number > first.Stamps[0].Number; }, 20s));
