@@ -144,8 +144,9 @@ double FigureAfter(const std::string& text, const std::string& label) {
 TEST_F(BatchModeTest, CalibratesTheViewsFolderAndMakesTheDepthFilesOfEveryPair) {
   ASSERT_EQ(pushed_, kViews) << "the drawn views must show the whole board";
   const std::string calibration = Path("calibration.yml");
-  const ProgramRun calibrated = RunProgram({"--calibrate", QString::fromStdString(Path("views")), "--board", "9x6",
-                                     "--square-mm", "25", "--out", QString::fromStdString(calibration)});
+  const ProgramRun calibrated =
+      RunProgram({"--calibrate", QString::fromStdString(Path("views")), "--board", "9x6", "--square-mm", "25",
+                  "--out", QString::fromStdString(calibration)});
   ASSERT_EQ(calibrated.code, 0) << calibrated.out << calibrated.err;
   EXPECT_EQ(FigureAfter(calibrated.out, "Views: "), kViews);
   for (const char* rms : {"Left camera rms: ", "Right camera rms: ", "Stereo rms: "}) {
@@ -181,6 +182,8 @@ struct Refusal {
   int code;
   const char* message;
 };
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
 
 class BatchRefusalTest : public BatchModeTest, public ::testing::WithParamInterface<Refusal> {};
 

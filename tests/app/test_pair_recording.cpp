@@ -65,6 +65,10 @@ struct LosslessCase {
   int height;
 };
 
+void PrintTo(const LosslessCase& c, std::ostream* out) {
+  *out << c.channels << " channels, " << c.width << " x " << c.height;
+}
+
 class LosslessFiles : public ::testing::TestWithParam<LosslessCase> {};
 
 TEST_P(LosslessFiles, FramesReadBackEqualTheWrittenOnesAtEveryPixel) {
@@ -93,7 +97,12 @@ TEST_P(LosslessFiles, FramesReadBackEqualTheWrittenOnesAtEveryPixel) {
 
 INSTANTIATE_TEST_SUITE_P(GreyAndColour, LosslessFiles,
                          ::testing::Values(LosslessCase{1, 640, 480}, LosslessCase{3, 640, 480},
-                                           LosslessCase{1, 66, 50}, LosslessCase{3, 66, 50}));
+                                           LosslessCase{1, 66, 50}, LosslessCase{3, 66, 50}),
+                         [](const auto& info) {
+                           const LosslessCase& c = info.param;
+                           return (c.channels == 1 ? std::string("Grey") : std::string("Colour")) +
+                                  std::to_string(c.width) + "x" + std::to_string(c.height);
+                         });
 
 // One pair offered to the recorder and what it must make of it.
 struct OfferedPair {
@@ -151,6 +160,8 @@ struct WritePairsCase {
   bool keeps_pixels;
 };
 
+void PrintTo(const WritePairsCase& c, std::ostream* out) { *out << c.fourcc; }
+
 class WritePairsTest : public ::testing::TestWithParam<WritePairsCase> {
  protected:
   TForm1& form() { return windows_.form(); }
@@ -174,7 +185,8 @@ TEST_P(WritePairsTest, EveryWrittenPairIsOneTriggerInBothFilesAndOneStampLine) {
   form().Button7->click();
   ASSERT_TRUE(form().ChWritePairs->isEnabled()) << Log().toStdString();
   form().ChWritePairs->setChecked(true);
-  ProcessEventsFor(2500ms);
+  // Written on the window's thread: its count can be read between events.
+  ProcessEventsUntil([this] { return form().WriterLeft->Frames() >= 20; }, 60s);
   // The panel follows the files while they are written.
   EXPECT_TRUE(form().LaRates->text().contains("Rec 00:0")) << form().LaRates->text().toStdString();
   form().ChWritePairs->setChecked(false);
