@@ -33,18 +33,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
+const cv::Size kImageSize(640, 480);
 constexpr int kViews = 18;
 constexpr int kRecordSeconds = 5;
-// The board 1.2 m before the rig when the recording starts; the scene then
-// moves on a tenth of a second every tenth.
-constexpr double kRecordingPose = 1058.5;
-
-void PrepareScene() {
-  setenv("STEREO_SIM_SOURCE", "scene", 1);
-  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
-}
 
 // The file names each format of "Save…" is told apart by, one folder each.
 struct SavedFormat {
@@ -91,6 +82,10 @@ TDistortFilter* CalibratePair(rig_operator::SimulatedRig& rig, double square_mm)
   return filter->StereoResult ? filter : nullptr;
 }
 
+// The board 1.2 m before the rig when the recording starts; the scene then
+// moves on a tenth of a second every tenth.
+constexpr double kRecordingPose = 1058.5;
+
 // Records with "Write Pairs" while the scene moves.
 bool Record(rig_operator::SimulatedRig& rig, const std::string& chosen) {
   Form1->EdFourcc->setText("FFV1");
@@ -133,7 +128,7 @@ int RunBatchDepth(const std::string& out_dir, std::string& output) {
 
 int RunDataset(const std::string& out_dir, const std::vector<std::string>&) {
   rig_operator::SimulatedRig rig;
-  if (!rig.Loaded() || !rig.WriteRigFile(out_dir + "/rig.yml", kWidth, kHeight)) {
+  if (!rig.Loaded() || !rig.WriteRigFile(out_dir + "/rig.yml", kImageSize.width, kImageSize.height)) {
     demo::Say("The simulated rig is not there (libuEye_api.so beside the program?)");
     return 1;
   }
@@ -188,6 +183,12 @@ int RunDataset(const std::string& out_dir, const std::vector<std::string>&) {
   demo::Say(log);
   const bool whole = stamps && left > 0 && left == right && static_cast<long>(stamps->Pairs.size()) == left;
   return whole && depth_code == 0 ? 0 : 1;
+}
+
+// The textured scene, moved by the demo alone.
+void PrepareScene() {
+  setenv("STEREO_SIM_SOURCE", "scene", 1);
+  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
 }
 
 const demo::Registration registration("dataset", &RunDataset, &PrepareScene);
