@@ -66,6 +66,8 @@ void TForm1::WriteLivePair(const IplImage* left, const IplImage* right,
     AppendLog("Write Pairs: a pair of another size or colour than the files is written to neither file");
   } else if (outcome == TPairRecorder::Outcome::StampLost && pair_recorder_->StampsLost() == 1) {
     AppendLog("Stamp file " + pair_recorder_->StampPath() + " can not be written");
+  } else if (outcome == TPairRecorder::Outcome::WriteFailed && pair_recorder_->WritesFailed() == 1) {
+    AppendLog("Write Pairs: the video library failed to write a frame");
   }
 }
 
@@ -101,6 +103,7 @@ void TForm1::CloseRecordingExtras() {
     if (pair_recorder_->PairsRefused() > 0) line += ", " + Count(pair_recorder_->PairsRefused()) + " refused";
     if (pair_recorder_->StampsLost() > 0)
       line += ", " + std::to_string(pair_recorder_->StampsLost()) + " stamp lines lost";
+    if (pair_recorder_->WritesFailed() > 0) line += ", " + Count(pair_recorder_->WritesFailed()) + " failed";
     AppendLog(line);
   }
   ShowRecording(-1, 0, 0);

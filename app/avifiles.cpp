@@ -99,7 +99,11 @@ bool TAviWriter::Accepts(const IplImage* frame) const {
 
 bool TAviWriter::Write(const IplImage* frame) {
   if (!Accepts(frame)) return false;
-  writer_->write(cv::cvarrToMat(frame));
+  try {
+    writer_->write(cv::cvarrToMat(frame));
+  } catch (const cv::Exception&) {
+    return false;
+  }
   ++frames_;
   return true;
 }

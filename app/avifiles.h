@@ -54,7 +54,8 @@ class TAviWriter {
   // False when the library cannot write that file with that codec.
   bool Open(const std::string& name, int32_t codec, double fps, int width, int height, int channels);
   // False (and nothing written) for a frame of another size or channel count:
-  // the library would write it as garbage or not at all.
+  // the library would write it as garbage or not at all. False too when the
+  // encoder fails.
   bool Write(const IplImage* frame);
   // True when Write would take the frame: open, same size, channels, 8 bits.
   bool Accepts(const IplImage* frame) const;

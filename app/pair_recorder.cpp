@@ -8,6 +8,7 @@ bool TPairRecorder::Open(const std::string& stamp_path) {
   written_ = 0;
   refused_ = 0;
   lost_ = 0;
+  failed_ = 0;
   return stamps_.Open(stamp_path);
 }
 
@@ -19,8 +20,12 @@ TPairRecorder::Outcome TPairRecorder::Write(TAviWriter& left_file, TAviWriter& r
     return Outcome::Refused;
   }
   const int64_t pair = left_file.Frames();
-  left_file.Write(left);
-  right_file.Write(right);
+  const bool left_written = left_file.Write(left);
+  const bool right_written = right_file.Write(right);
+  if (!left_written || !right_written) {
+    ++failed_;
+    return Outcome::WriteFailed;
+  }
   ++written_;
   if (stamps_.Write(MakePairStamp(pair, stamps))) return Outcome::Written;
   ++lost_;

@@ -24,6 +24,8 @@ class TPairRecorder {
     Refused,
     // Both frames written, the stamp line not.
     StampLost,
+    // The encoder of a file failed on its frame: the files' counts may differ.
+    WriteFailed,
   };
 
   // False when the stamp file cannot be made.
@@ -38,6 +40,7 @@ class TPairRecorder {
   int64_t PairsWritten() const { return written_; }
   int64_t PairsRefused() const { return refused_; }
   int64_t StampsLost() const { return lost_; }
+  int64_t WritesFailed() const { return failed_; }
 
  private:
   TStampWriter stamps_;
@@ -45,4 +48,5 @@ class TPairRecorder {
   int64_t written_ = 0;
   int64_t refused_ = 0;
   int64_t lost_ = 0;
+  int64_t failed_ = 0;
 };
