@@ -144,6 +144,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   SetUpModeLists();
   SetUpViewMenu();
   SetUpStatusPanel();
+  SetUpPairRecording();
 
   Form1 = this;
   MainWindow = this;

@@ -384,6 +384,28 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
   // One per source message; null for any other message number.
   platform::FrameMessageGate* GateFor(uint32_t message);
   platform::FrameMessageGate message_gates_[2];
+
+  // Write Pairs and batch
+ public:
+  // "Write Pairs": beside "Write File" and "Write in Thread", made in code.
+  QCheckBox* ChWritePairs = nullptr;
+  // The figures of the recording open now, for the status panel.
+  void ShowRecordingFigures();
+
+ private:
+  void SetUpPairRecording();
+  void WriteLivePair(const IplImage* left, const IplImage* right, const std::array<FrameStamp, 2>& stamps);
+  // The stamp file, the calibration beside the files and the figures of a
+  // recording just opened, and their end at "Close File".
+  void OpenRecordingExtras(const std::string& chosen);
+  void CloseRecordingExtras();
+  void SaveCalibrationBeside(const std::string& chosen);
+  // Shared, so that the window's other files need not know it.
+  std::shared_ptr<class TPairRecorder> pair_recorder_;
+  QTimer* recording_timer_ = nullptr;
+  std::chrono::steady_clock::time_point recording_opened_{};
+  bool refusal_logged_ = false;
+  // end of Write Pairs and batch
 };
 
 // The main window's one process-wide instance; null while none exists.

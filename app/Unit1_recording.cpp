@@ -53,6 +53,7 @@ void TForm1::Button7Click() {
   const bool opened = OpenWriters(chosen);
   ChWrite->setEnabled(opened);
   ChCallback->setEnabled(opened);
+  if (opened) OpenRecordingExtras(chosen);
 }
 
 bool TForm1::OpenWriters(const std::string& chosen) {
@@ -141,6 +142,7 @@ void TForm1::BuCloseWriterClick() {
   ChWrite->setEnabled(false);
   ChCallback->setChecked(false);
   ChCallback->setEnabled(false);
+  CloseRecordingExtras();
 }
 
 void TForm1::ChCallbackClick() {

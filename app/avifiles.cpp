@@ -30,6 +30,7 @@ bool SameFormat(const cv::Mat& frame, const IplImage* image) {
 }  // namespace
 
 const int32_t kDefaultAviCodec = MakeFourcc('F', 'M', 'P', '4');
+const int32_t kLosslessAviCodec = MakeFourcc('F', 'F', 'V', '1');
 
 PairNames WriterPairNames(const std::string& chosen) {
   const size_t dot = ExtensionStart(chosen);
@@ -91,11 +92,18 @@ bool TAviWriter::Open(const std::string& name, int32_t codec, double fps, int wi
   return true;
 }
 
+bool TAviWriter::Accepts(const IplImage* frame) const {
+  return writer_ && frame != nullptr && frame->width == width_ && frame->height == height_ &&
+         frame->nChannels == channels_ && frame->depth == IPL_DEPTH_8U;
+}
+
 bool TAviWriter::Write(const IplImage* frame) {
-  if (!writer_ || frame == nullptr || frame->width != width_ || frame->height != height_ ||
-      frame->nChannels != channels_ || frame->depth != IPL_DEPTH_8U)
+  if (!Accepts(frame)) return false;
+  try {
+    writer_->write(cv::cvarrToMat(frame));
+  } catch (const cv::Exception&) {
     return false;
-  writer_->write(cv::cvarrToMat(frame));
+  }
   ++frames_;
   return true;
 }

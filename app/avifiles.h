@@ -31,6 +31,9 @@ PairNames ReaderPairNames(const std::string& chosen);
 int32_t MakeFourcc(char c1, char c2, char c3, char c4);
 // The codec of the library's own choice for AVI files (MPEG-4 part 2).
 extern const int32_t kDefaultAviCodec;
+// FFmpeg's lossless codec: every pixel read back as written, for views and
+// depth work.
+extern const int32_t kLosslessAviCodec;
 // The codec code of an edit text, short texts padded with blanks; four
 // blanks choose kDefaultAviCodec (the library opens nothing for -1).
 int32_t CodecCode(const std::string& text);
@@ -51,8 +54,11 @@ class TAviWriter {
   // False when the library cannot write that file with that codec.
   bool Open(const std::string& name, int32_t codec, double fps, int width, int height, int channels);
   // False (and nothing written) for a frame of another size or channel count:
-  // the library would write it as garbage or not at all.
+  // the library would write it as garbage or not at all. False too when the
+  // encoder fails.
   bool Write(const IplImage* frame);
+  // True when Write would take the frame: open, same size, channels, 8 bits.
+  bool Accepts(const IplImage* frame) const;
   // Finishes the file so that players can read it.
   void Close();
   const std::string& Name() const { return name_; }

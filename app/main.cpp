@@ -14,6 +14,7 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/application.h"
+#include "app/batch_mode.h"
 #include "app/setblur.h"
 #include "app/setdistort.h"
 #include "app/version_info.h"
@@ -97,12 +98,17 @@ int main(int argc, char** argv) {
   CatchCloseSignals();
   if (Asks(argc, argv, "--help", "-h")) {
     std::fputs(kUsage, stdout);
+    std::fputs(kBatchUsage, stdout);
     return 0;
   }
   if (Asks(argc, argv, "--version", "-v")) {
     std::fputs(VersionText().c_str(), stdout);
     return 0;
   }
+
+  // The batch commands need no window, display nor camera driver.
+  if (const std::vector<std::string> words(argv + 1, argv + argc); AsksForBatch(words))
+    return RunBatch(words);
 
   uEyeimp::Load();
   falcimp::Load();
