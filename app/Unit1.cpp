@@ -144,6 +144,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   SetUpModeLists();
   SetUpViewMenu();
   SetUpStatusPanel();
+  SetUpPlayback();
 
   Form1 = this;
   MainWindow = this;
