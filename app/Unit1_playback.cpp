@@ -261,7 +261,7 @@ void TForm1::SeekPlayback(int frame) {
   if (!playback.Open) return;
   frame = std::clamp(frame, 0, std::max(playback.Index.Count - 1, 0));
   for (TAviReader* reader : {ReaderLeft.get(), ReaderRight.get()}) {
-    if (reader != nullptr && !reader->Seek(frame))
+    if (reader != nullptr && !reader->Seek(playback.Index.Next, frame))
       AppendLog("File " + reader->Name() + " has no frame " + std::to_string(frame + 1));
   }
   playback.Index.Next = frame;

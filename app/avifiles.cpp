@@ -163,16 +163,18 @@ double TAviReader::FrameRate() const {
   return rate > 0 ? rate : 0;
 }
 
-bool TAviReader::Seek(int64_t frame) {
+bool TAviReader::Seek(int64_t at, int64_t frame) {
   if (!capture_) return false;
-  // Frame by frame rather than the library's seek: that one lands on the
-  // key frame before the one asked for with some codecs.
-  if (ended_ || capture_->get(cv::CAP_PROP_POS_FRAMES) > static_cast<double>(frame)) {
+  // Frame by frame rather than the library's seek, which lands on the key
+  // frame before the one asked for with some codecs and tells positions
+  // ahead of the frames decoded.
+  if (ended_ || at > frame) {
     const std::string name = name_;
     if (!Open(name)) return false;
+    at = 0;
   }
   try {
-    for (auto at = static_cast<int64_t>(capture_->get(cv::CAP_PROP_POS_FRAMES)); at < frame; ++at) {
+    for (; at < frame; ++at) {
       if (!capture_->grab()) return false;
     }
   } catch (const cv::Exception&) {

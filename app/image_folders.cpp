@@ -1,7 +1,5 @@
 #include "app/image_folders.h"
 
-#include <QCollator>
-#include <QString>
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -95,16 +93,36 @@ void ReadDataset(const fs::path& mav0, TImageFolder& folder) {
   folder.Timed = true;
 }
 
-// A name ordered as the operator reads it: numbers by their value.
+// A name ordered as the operator reads it: runs of digits by their value
+// ("9" before "10"), the rest character by character.
 struct NaturalName {
-  QString Text;
-  bool operator<(const NaturalName& other) const {
-    static const QCollator collator = [] {
-      QCollator made;
-      made.setNumericMode(true);
-      return made;
-    }();
-    return collator.compare(Text, other.Text) < 0;
+  std::string Text;
+  bool operator<(const NaturalName& other) const { return NaturalLess(Text, other.Text); }
+  static bool NaturalLess(const std::string& a, const std::string& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+      if (IsDigit(a[i]) && IsDigit(b[j])) {
+        const size_t a_end = a.find_first_not_of("0123456789", i);
+        const size_t b_end = b.find_first_not_of("0123456789", j);
+        const std::string x = Digits(a.substr(i, a_end - i)), y = Digits(b.substr(j, b_end - j));
+        if (x.size() != y.size()) return x.size() < y.size();
+        if (x != y) return x < y;
+        i = std::min(a_end, a.size());
+        j = std::min(b_end, b.size());
+      } else {
+        if (a[i] != b[j]) return a[i] < b[j];
+        ++i;
+        ++j;
+      }
+    }
+    // Equal so far: the shorter first, then by the text itself ("01" after "1").
+    return a.size() - i != b.size() - j ? a.size() - i < b.size() - j : a < b;
+  }
+  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+  // A number's digits without its leading zeros.
+  static std::string Digits(const std::string& run) {
+    const size_t first = run.find_first_not_of('0');
+    return first == std::string::npos ? std::string() : run.substr(first);
   }
 };
 
@@ -113,7 +131,7 @@ SideFiles<NaturalName> ImagesIn(const fs::path& folder) {
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
     if (entry.is_regular_file(error) && IsImageName(entry.path()))
-      files[{QString::fromStdString(entry.path().filename().string())}] = entry.path().string();
+      files[{entry.path().filename().string()}] = entry.path().string();
   }
   return files;
 }
@@ -131,7 +149,7 @@ void ReadLetterPairs(const fs::path& path, TImageFolder& folder) {
     if (stem.empty()) continue;
     const char letter = stem.back();
     if (letter != 'L' && letter != 'R') continue;
-    sides[letter == 'L' ? 0 : 1][{QString::fromStdString(stem.substr(0, stem.size() - 1))}] = file;
+    sides[letter == 'L' ? 0 : 1][{stem.substr(0, stem.size() - 1)}] = file;
   }
   AddNamedPairs(sides[0], sides[1], folder);
 }

@@ -45,10 +45,9 @@ double TPlaybackIndex::Interval_ms(int pair) const {
 }
 
 std::string FrameLabel(const TPlaybackIndex& index) {
-  const int shown = std::max(index.Shown(), 0);
-  std::string label =
-      "Frame " + std::to_string(index.Count == 0 ? 0 : shown + 1) + " of " + std::to_string(index.Count);
-  if (index.Shown() >= 0 && index.Shown() < static_cast<int>(index.Stamps.size()))
+  const int shown = index.Shown();
+  std::string label = "Frame " + std::to_string(shown + 1) + " of " + std::to_string(index.Count);
+  if (shown >= 0 && shown < static_cast<int>(index.Stamps.size()))
     label += ": " + StampText(index.Stamps[shown], index.Stamps.front().Time_ns);
   return label;
 }
