@@ -122,6 +122,8 @@ void TForm1::SetUpPlayback() {
     connect(button, &QPushButton::clicked, this, Guarded([this, method = handler] { (this->*method)(); }));
   connect(playback_->PlayTimer, &QTimer::timeout, this, Guarded([this] { PlayTick(); }));
   connect(playback_->LiveTimer, &QTimer::timeout, this, Guarded([this] { FinishLiveExport(); }));
+  // A dataset under way is finished when the window closes, so it is whole.
+  connect(this, &TForm1::Closed, this, Guarded([this] { FinishLiveExport(); }));
   connect(TbSeek, &QSlider::valueChanged, this, GuardedWith([this](int frame) { SeekPlayback(frame); }));
   LivePairHooks.push_back(
       [this](const IplImage* left, const IplImage* right, const std::array<FrameStamp, 2>& stamps) {
@@ -148,7 +150,7 @@ void TForm1::ShowTimeline() {
   LaFrame->setText(playback_->Open ? QString::fromStdString(FrameLabel(index)) : QString("No file open"));
   BuPlay->setEnabled(playback_->Open && !Playing());
   BuPause->setEnabled(Playing());
-  BuExport->setEnabled(playback_->Open && !playback_->Folder);
+  BuExport->setEnabled(playback_->Open);
   BuExportLive->setEnabled(!ExportingLive());
 }
 
@@ -313,7 +315,7 @@ bool TForm1::CalibrationForExport(TStereoCalibration& calibration) const {
 
 void TForm1::BuExportClick() {
   const TPlayback& playback = *playback_;
-  if (!playback.Open || playback.Folder) {
+  if (!playback.Open) {
     AppendLog("Export: no recording open");
     return;
   }
@@ -322,7 +324,11 @@ void TForm1::BuExportClick() {
   TStereoCalibration calibration;
   const bool calibrated = CalibrationForExport(calibration);
   std::vector<std::string> lines;
-  ExportRecording(playback.Recording, folder, calibrated ? &calibration : nullptr, lines);
+  if (playback.Folder) {
+    ExportImageFolder(playback.Folder->Path, folder, calibrated ? &calibration : nullptr, lines);
+  } else {
+    ExportRecording(playback.Recording, folder, calibrated ? &calibration : nullptr, lines);
+  }
   for (const std::string& line : lines) AppendLog(line);
 }
 

@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <opencv2/imgcodecs.hpp>
+#include <optional>
 
 #include "app/avifiles.h"
+#include "app/image_folders.h"
 #include "app/pair_stamps.h"
 #include "app/playback_index.h"
 #include "filters/formats/format_support.h"
@@ -93,6 +96,7 @@ bool TDatasetWriter::Open(const std::string& folder, std::string& why) {
 
 bool TDatasetWriter::Write(const cv::Mat& left, const cv::Mat& right, int64_t time_ns, std::string& why) {
   if (!IsOpen()) return why = "Export: no dataset open", false;
+  if (left.empty() && right.empty()) return true;
   if (pairs_ > 0 && time_ns <= last_time_ns_) time_ns = last_time_ns_ + 1;
   const std::string name = std::to_string(time_ns) + ".png";
   const cv::Mat* images[2] = {&left, &right};
@@ -133,6 +137,37 @@ bool TDatasetWriter::Finish(const TStereoCalibration* calibration, double rate_h
   return done;
 }
 
+namespace {
+
+// One pair of a source by its index: false when there are no more.
+using PairReader = std::function<bool(size_t pair, cv::Mat& left, cv::Mat& right)>;
+
+// Writes every pair the reader gives under its time; `what` names the
+// source in the log.
+bool ExportPairs(const PairReader& next, const std::function<int64_t(size_t)>& time_of, double rate,
+                 const std::string& what, const std::string& folder, const TStereoCalibration* calibration,
+                 std::vector<std::string>& lines) {
+  std::string why;
+  TDatasetWriter writer;
+  bool written = writer.Open(folder, why);
+  for (size_t pair = 0; written; ++pair) {
+    cv::Mat left, right;
+    if (!next(pair, left, right)) break;
+    written = writer.Write(left, right, time_of(pair), why);
+  }
+  const int64_t pairs = writer.Pairs();
+  if (!written || !writer.Finish(calibration, rate, why)) {
+    lines.push_back(why);
+    return false;
+  }
+  lines.push_back("Export: " + std::to_string(pairs) + " pairs of " + what + " written to " + folder);
+  return true;
+}
+
+int64_t IndexTime(size_t pair, double rate) { return std::llround(static_cast<double>(pair) * 1e9 / rate); }
+
+}  // namespace
+
 bool ExportRecording(const std::string& chosen, const std::string& folder,
                      const TStereoCalibration* calibration, std::vector<std::string>& lines) {
   const PairNames names = ReaderPairNames(chosen);
@@ -147,35 +182,54 @@ bool ExportRecording(const std::string& chosen, const std::string& folder,
   std::string why;
   const std::vector<TPairStamp> stamps = UsableStamps(StampFileName(RecordedName(chosen)), why);
   if (!why.empty()) lines.push_back(why);
-  TDatasetWriter writer;
-  if (!writer.Open(folder, why)) {
-    lines.push_back(why);
-    return false;
-  }
-  for (size_t pair = 0;; ++pair) {
-    cv::Mat frames[2];
+  const auto next = [&](size_t, cv::Mat& left, cv::Mat& right) {
+    cv::Mat* frames[2] = {&left, &right};
     bool any = false;
     for (int side = 0; side < 2; ++side) {
-      if (opened[side] && readers[side].Next(frames[side]) == TAviReader::Result::Frame) {
+      if (opened[side] && readers[side].Next(*frames[side]) == TAviReader::Result::Frame) {
         any = true;
       } else {
-        frames[side].release();
+        frames[side]->release();
       }
     }
-    if (!any) break;
-    const bool stamped = pair < stamps.size() && stamps[pair].Time_ns > 0;
-    const int64_t time_ns =
-        stamped ? stamps[pair].Time_ns : std::llround(static_cast<double>(pair) * 1e9 / rate);
-    if (!writer.Write(frames[0], frames[1], time_ns, why)) {
-      lines.push_back(why);
-      return false;
-    }
-  }
-  const int64_t pairs = writer.Pairs();
-  if (!writer.Finish(calibration, rate, why)) {
-    lines.push_back(why);
+    return any;
+  };
+  const auto time_of = [&](size_t pair) {
+    return pair < stamps.size() && stamps[pair].Time_ns > 0 ? stamps[pair].Time_ns : IndexTime(pair, rate);
+  };
+  return ExportPairs(next, time_of, rate, chosen, folder, calibration, lines);
+}
+
+bool ExportImageFolder(const std::string& path, const std::string& folder,
+                       const TStereoCalibration* calibration, std::vector<std::string>& lines) {
+  std::string why;
+  const std::optional<TImageFolder> pairs = ReadImageFolder(path, why);
+  if (!pairs) {
+    lines.push_back("Export: " + why);
     return false;
   }
-  lines.push_back("Export: " + std::to_string(pairs) + " pairs of " + chosen + " written to " + folder);
-  return true;
+  lines.insert(lines.end(), pairs->Lines.begin(), pairs->Lines.end());
+  const std::vector<TFolderPair>& list = pairs->Pairs;
+  // A timed folder's rate from its first and last times.
+  const int64_t span = list.back().Time_ns - list.front().Time_ns;
+  const double rate = pairs->Timed && list.size() > 1 && span > 0
+                          ? static_cast<double>(list.size() - 1) * 1e9 / static_cast<double>(span)
+                          : kUnknownRate;
+  const auto next = [&](size_t pair, cv::Mat& left, cv::Mat& right) {
+    if (pair >= list.size()) return false;
+    const std::pair<const std::string*, cv::Mat*> sides[] = {{&list[pair].Left, &left},
+                                                             {&list[pair].Right, &right}};
+    for (const auto& [file, image] : sides) {
+      if (file->empty()) continue;
+      std::optional<cv::Mat> read = ReadFolderImage(*file, why);
+      if (read) {
+        *image = *read;
+      } else {
+        lines.push_back(why);
+      }
+    }
+    return true;
+  };
+  const auto time_of = [&](size_t pair) { return pairs->Timed ? list[pair].Time_ns : IndexTime(pair, rate); };
+  return ExportPairs(next, time_of, rate, path, folder, calibration, lines);
 }

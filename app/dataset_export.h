@@ -20,7 +20,8 @@ struct TStereoCalibration;
 
 // The text of camera `camera`'s (0, 1) "sensor.yaml"; without a
 // calibration, a pinhole model of the image's size and no distortion.
-std::string SensorYaml(int camera, const TStereoCalibration* calibration, cv::Size resolution, double rate_hz);
+std::string SensorYaml(int camera, const TStereoCalibration* calibration, cv::Size resolution,
+                       double rate_hz);
 
 class TDatasetWriter {
  public:
@@ -28,7 +29,7 @@ class TDatasetWriter {
   // with the reason, when they can not be made.
   bool Open(const std::string& folder, std::string& why);
   // Both images under the one time; an empty side is left out of its
-  // camera. A time not after the last one written goes 1 ns after it, so no
+  // camera, a pair without images altogether. A time not after the last one written goes 1 ns after it, so no
   // image replaces another. False, with the reason, when a file can not be
   // written.
   bool Write(const cv::Mat& left, const cv::Mat& right, int64_t time_ns, std::string& why);
@@ -53,5 +54,11 @@ class TDatasetWriter {
 // reader takes it) to `folder`, each pair timed by its stamp file's pair
 // time, without one by its frame index over the file's rate. False when
 // nothing could be exported; `lines` get what the log is told.
-bool ExportRecording(const std::string& chosen, const std::string& folder, const TStereoCalibration* calibration,
-                     std::vector<std::string>& lines);
+bool ExportRecording(const std::string& chosen, const std::string& folder,
+                     const TStereoCalibration* calibration, std::vector<std::string>& lines);
+
+// The same for a folder of image pairs (see app/image_folders.h): a timed
+// folder keeps its times, the others go by index at 25 pairs per second. An
+// image that can not be read leaves its side out, with a line.
+bool ExportImageFolder(const std::string& path, const std::string& folder,
+                       const TStereoCalibration* calibration, std::vector<std::string>& lines);
