@@ -166,18 +166,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ExportCase{"FolderWithoutCalibration", "folder", Calibration::None, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DatasetExport, RefusalsAreLoggedWithTheReason) {
-  TestFolder dir;
-  std::vector<std::string> lines;
-  EXPECT_FALSE(ExportRecording(dir.Path("noneL.avi"), dir.Path("set"), nullptr, lines));
-  EXPECT_EQ(lines, std::vector<std::string>{"Export: no file of " + dir.Path("noneL.avi") + " can be read"});
-  ASSERT_TRUE(WriteKnownRecording(dir.Path("run.avi"), 2, false));
-  // A file where the dataset's folder should go.
-  std::ofstream(dir.Path("taken")) << "x";
-  EXPECT_FALSE(ExportRecording(dir.Path("runL.avi"), dir.Path("taken"), nullptr, lines));
-  EXPECT_EQ(lines.back(), "Export: folder " + dir.Path("taken") + "/mav0/cam0 can not be written");
-}
-
 TEST(DatasetExport, SourcesExportedForTheirSecondsShareEachPairsTime) {
   TestFolder dir;
   Windows windows;

@@ -182,13 +182,6 @@ const DamageCase kDamageCases[] = {
        return set;
      },
      "cam1/data.csv: 2 damaged lines skipped", 1, 1},
-    {"DatasetImageGone",
-     [](const TestFolder& dir) {
-       const std::string set = StampedDataset(dir, 3);
-       std::remove((set + "/mav0/cam0/data/" + std::to_string(KnownStamp(1).Time_ns) + ".png").c_str());
-       return set;
-     },
-     ".png can not be read", 0, 1},
     {"NoPairs", [](const TestFolder& dir) { return dir.Path(""); }, "holds no image pairs", -1, -1},
 };
 
