@@ -145,6 +145,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
   SetUpViewMenu();
   SetUpStatusPanel();
   SetUpPairRecording();
+  SetUpPlayback();
 
   Form1 = this;
   MainWindow = this;

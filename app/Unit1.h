@@ -16,6 +16,7 @@
 
 #include "Video/vidclass/frame_stamp.h"
 #include "app/pair_moment.h"
+#include "app/playback_index.h"
 #include "filters/mainwindow_link.h"
 #include "platform/frame_message_gate.h"
 #include "platform/window_handle.h"
@@ -30,6 +31,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 class QStatusBar;
 class QTimer;
 class TDragPanel;
@@ -293,6 +295,52 @@ class TForm1 : public QMainWindow, public TMainWindowLink, public platform::Mess
 
   // The timer's callback: one software trigger on each existing source.
   static void TriggerBoth();
+
+  // Playback and export
+  // The reader's timeline: play at the recorded rate, pause, seek, the frame
+  // shown; folders of image pairs play back like a recorded pair.
+  QPushButton* BuPlay = nullptr;
+  QPushButton* BuPause = nullptr;
+  QSlider* TbSeek = nullptr;
+  QLabel* LaFrame = nullptr;
+  QPushButton* BuOpenFolder = nullptr;
+  // A dataset of the open recording, or of the sources for some seconds.
+  QPushButton* BuExport = nullptr;
+  QPushButton* BuExportLive = nullptr;
+  QSpinBox* EdExportSeconds = nullptr;
+  QFileDialog* FolderDialog = nullptr;
+  QFileDialog* ExportDialog = nullptr;
+  void BuPlayClick();
+  void BuPauseClick();
+  // Shows pair `frame` (from 0) of what plays back; playing goes on from it.
+  void SeekPlayback(int frame);
+  void BuOpenFolderClick();
+  void BuExportClick();
+  void BuExportLiveClick();
+  bool Playing() const;
+  bool ExportingLive() const;
+  const TPlaybackIndex& PlaybackIndex() const;
+  // The calibration of the chain's first distortion filter, typed values
+  // included; false without such a filter.
+  bool CalibrationForExport(TStereoCalibration& calibration) const;
+
+ private:
+  struct TPlayback;
+  void SetUpPlayback();
+  // The index (count, rate, stamps) of the pair just opened by the reader.
+  void OpenPlayback(const std::string& chosen);
+  void ClosePlayback();
+  // Reads the next pair of an open folder into the current images; false
+  // when no folder is open.
+  bool ReadFolderPair();
+  // The stamps of the pair just read; moves the index and the timeline on.
+  std::array<FrameStamp, 2> TakePlaybackStamps();
+  void PlayTick();
+  void ShowTimeline();
+  void ExportLivePair(const IplImage* left, const IplImage* right, const std::array<FrameStamp, 2>& stamps);
+  void FinishLiveExport();
+  // Shared: its parts are only known in the playback unit.
+  std::shared_ptr<TPlayback> playback_;
 
  signals:
   // The window has closed; the program ends.

@@ -165,6 +165,7 @@ void TForm1::BuOpenReaderClick() {
       AppendLog("File " + *name + " can not be read");
     }
   }
+  OpenPlayback(chosen);
 }
 
 void TForm1::ReadSide(int side) {
@@ -189,9 +190,11 @@ void TForm1::ReadSide(int side) {
 }
 
 void TForm1::BuReadSingleClick() {
-  ReadSide(1);
-  ReadSide(2);
-  CurrentStamps = {};
+  if (!ReadFolderPair()) {
+    ReadSide(1);
+    ReadSide(2);
+  }
+  CurrentStamps = TakePlaybackStamps();
   // Both files ended or none open: there is no pair to process.
   if (CurrentLeft == nullptr && CurrentRight == nullptr) return;
   if (Form2 != nullptr && CurrentLeft != nullptr && CurrentLeft->width != Form2->PbGraf1->width()) {
@@ -207,4 +210,5 @@ void TForm1::BuReadSingleClick() {
 void TForm1::BuCloseReaderClick() {
   ReaderLeft.reset();
   ReaderRight.reset();
+  ClosePlayback();
 }

@@ -158,3 +158,35 @@ void CopyFrame(const cv::Mat& frame, IplImage*& target, IplImage*& own) {
   cv::Mat view = cv::cvarrToMat(target);
   frame.copyTo(view);
 }
+
+int64_t TAviReader::FrameCount() const {
+  if (!capture_) return 0;
+  const double count = capture_->get(cv::CAP_PROP_FRAME_COUNT);
+  return count > 0 ? static_cast<int64_t>(count) : 0;
+}
+
+double TAviReader::FrameRate() const {
+  if (!capture_) return 0;
+  const double rate = capture_->get(cv::CAP_PROP_FPS);
+  return rate > 0 ? rate : 0;
+}
+
+bool TAviReader::Seek(int64_t at, int64_t frame) {
+  if (!capture_) return false;
+  // Frame by frame rather than the library's seek, which lands on the key
+  // frame before the one asked for with some codecs and tells positions
+  // ahead of the frames decoded.
+  if (ended_ || at > frame) {
+    const std::string name = name_;
+    if (!Open(name)) return false;
+    at = 0;
+  }
+  try {
+    for (; at < frame; ++at) {
+      if (!capture_->grab()) return false;
+    }
+  } catch (const cv::Exception&) {
+    return false;
+  }
+  return true;
+}

@@ -89,6 +89,14 @@ class TAviReader {
   // none, End after that.
   Result Next(cv::Mat& frame);
   const std::string& Name() const { return name_; }
+  // Frames the file holds and its frames per second, as its header tells
+  // them; 0 when it tells none.
+  int64_t FrameCount() const;
+  double FrameRate() const;
+  // The next Next gives frame `frame` (from 0), when the next Next would
+  // have given frame `at`: reads forward to it, from the file's start when
+  // it lies behind or the file has ended. False when the file ends before.
+  bool Seek(int64_t at, int64_t frame);
 
  private:
   std::unique_ptr<cv::VideoCapture> capture_;
