@@ -22,6 +22,7 @@
 
 #include "app/Unit1.h"
 #include "app/avifiles.h"
+#include "app/dataset_export.h"
 #include "app/pair_stamps.h"
 #include "app/setdistort.h"
 #include "demos/demo.h"
@@ -169,7 +170,16 @@ int RunDataset(const std::string& out_dir, const std::vector<std::string>&) {
                                FilesIn(folder)));
   }
 
-  // --- export to OUT/euroc/: the lead adds this step here ---
+  // The recording as a dataset folder, both cameras of a pair under one time.
+  TStereoCalibration calibration;
+  const bool calibrated = Form1->CalibrationForExport(calibration);
+  std::vector<std::string> export_lines;
+  const bool exported = ExportRecording(out_dir + "/run.avi", out_dir + "/euroc",
+                                        calibrated ? &calibration : nullptr, export_lines);
+  for (const std::string& line : export_lines) lines.push_back(line);
+  lines.push_back(FormatLine("euroc export: %s, %d images of cam0, %d of cam1", exported ? "done" : "failed",
+                             FilesIn(out_dir + "/euroc/mav0/cam0/data"),
+                             FilesIn(out_dir + "/euroc/mav0/cam1/data")));
 
   std::string depth_output;
   const int depth_code = RunBatchDepth(out_dir, depth_output);
@@ -182,15 +192,10 @@ int RunDataset(const std::string& out_dir, const std::vector<std::string>&) {
   demo::WriteText(out_dir + "/log.txt", log.toStdString());
   demo::Say(log);
   const bool whole = stamps && left > 0 && left == right && static_cast<long>(stamps->Pairs.size()) == left;
-  return whole && depth_code == 0 ? 0 : 1;
+  return whole && exported && depth_code == 0 ? 0 : 1;
 }
 
 // The textured scene, moved by the demo alone.
-void PrepareScene() {
-  setenv("STEREO_SIM_SOURCE", "scene", 1);
-  setenv("STEREO_SIM_SCENE_SPEED", "0", 1);
-}
-
-const demo::Registration registration("dataset", &RunDataset, &PrepareScene);
+const demo::Registration registration("dataset", &RunDataset, &demo::PrepareStillScene);
 
 }  // namespace
