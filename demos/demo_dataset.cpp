@@ -174,7 +174,7 @@ int RunDataset(const std::string& out_dir, const std::vector<std::string>&) {
   TStereoCalibration calibration;
   const bool calibrated = Form1->CalibrationForExport(calibration);
   std::vector<std::string> export_lines;
-  const bool exported = ExportRecording(out_dir + "/run.avi", out_dir + "/euroc",
+  const bool exported = ExportRecording(out_dir + "/runL.avi", out_dir + "/euroc",
                                         calibrated ? &calibration : nullptr, export_lines);
   for (const std::string& line : export_lines) lines.push_back(line);
   lines.push_back(FormatLine("euroc export: %s, %d images of cam0, %d of cam1", exported ? "done" : "failed",
