@@ -37,7 +37,8 @@ std::optional<TPairStamp> ParseLine(const std::string& line) {
   bool ok = ParseField(fields[0], stamp.Pair) && ParseField(fields[7], stamp.Time_ns);
   for (int side = 0; side < 2; ++side) {
     ok = ok && ParseField(fields[1 + 3 * side], stamp.Sides[side].Number) &&
-         ParseField(fields[2 + 3 * side], stamp.Sides[side].Trigger) && ParseField(fields[3 + 3 * side], times[side]);
+         ParseField(fields[2 + 3 * side], stamp.Sides[side].Trigger) &&
+         ParseField(fields[3 + 3 * side], times[side]);
     stamp.Sides[side].Time_ms = static_cast<double>(times[side]) / 1e6;
   }
   if (!ok || stamp.Pair < 0) return std::nullopt;

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QListWidget>
@@ -9,6 +7,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
