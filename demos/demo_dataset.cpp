@@ -57,17 +57,6 @@ int FilesIn(const std::string& folder) {
   return files;
 }
 
-// Names the file in the save dialog the next click shows, as typed.
-void ClickSavingAs(QPushButton* button, const std::string& path) {
-  QTimer::singleShot(0, button, [path] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) return;
-    dialog->selectFile(QString::fromStdString(path));
-    QMetaObject::invokeMethod(dialog, "accept");
-  });
-  button->click();
-}
-
 // "Stereo Calibrate" over still poses; the filter, or null.
 TDistortFilter* CalibratePair(rig_operator::SimulatedRig& rig, double square_mm) {
   const auto [filter, dialog] = rig_operator::AddDistortionFilter(*Form1);
@@ -90,7 +79,7 @@ constexpr double kRecordingPose = 1058.5;
 // Records with "Write Pairs" while the scene moves.
 bool Record(rig_operator::SimulatedRig& rig, const std::string& chosen) {
   Form1->EdFourcc->setText("FFV1");
-  ClickSavingAs(Form1->Button7, chosen);
+  rig_operator::ClickWithPath(Form1->Button7, chosen);
   if (!Form1->ChWritePairs->isEnabled()) return false;
   Form1->ChWritePairs->setChecked(true);
   for (int tenth = 0; tenth < 10 * kRecordSeconds; ++tenth) {

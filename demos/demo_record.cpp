@@ -33,22 +33,6 @@ class TPairCounter : public TVidFilter {
   long pairs = 0;
 };
 
-// Types the path into the dialog the next click shows and presses its button.
-void ClickWithPath(QPushButton* button, QFileDialog* TForm1::*dialog, const std::string& path) {
-  QMetaObject::invokeMethod(
-      Form1,
-      [dialog, path] {
-        QFileDialog* shown = Form1->*dialog;
-        auto* name = shown != nullptr ? shown->findChild<QLineEdit*>("fileNameEdit") : nullptr;
-        if (name == nullptr) return;
-        name->setText(QString::fromStdString(path));
-        QMetaObject::invokeMethod(shown, "accept");
-      },
-      // Queued: it runs inside the dialog's own event loop, once shown.
-      Qt::QueuedConnection);
-  button->click();
-}
-
 bool SaveView(QCheckBox* view, const std::string& file) {
   view->setChecked(true);
   demo::ProcessEventsFor(1s);
@@ -58,7 +42,7 @@ bool SaveView(QCheckBox* view, const std::string& file) {
 }
 
 std::string PlayBack(const std::string& out_dir) {
-  ClickWithPath(Form1->BuOpenReader, &TForm1::OpenDialog1, out_dir + "/runL.avi");
+  rig_operator::ClickWithPath(Form1->BuOpenReader, out_dir + "/runL.avi");
   std::string lines;
   long pairs = 0;
   for (;;) {
@@ -91,7 +75,7 @@ int RunRecord(const std::string& out_dir, const std::vector<std::string>& argume
   Form1->tbFrameRate->setValue(250);
   demo::ProcessEventsFor(500ms);
 
-  ClickWithPath(Form1->Button7, &TForm1::SaveDialog1, out_dir + "/run.avi");
+  rig_operator::ClickWithPath(Form1->Button7, out_dir + "/run.avi");
   if (!Form1->ChWrite->isEnabled()) {
     demo::Say("The writers did not open:\n" + Form1->MeLog->toPlainText());
     return 1;

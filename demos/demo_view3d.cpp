@@ -124,15 +124,20 @@ int RunView3D(const std::string& out_dir, const std::vector<std::string>&) {
   lines.push_back(FormatLine("display %d x %d, panes %d x %d", Form2->width(), Form2->height(),
                              Form2->PbGraf1->width(), Form2->PbGraf1->height()));
   const bool saved_display = demo::SaveWidget(Form2, out_dir + "/display_fit.png");
+  // The status panel while a pair is being written.
+  rig_operator::ClickWithPath(form.Button7, out_dir + "/view3d_run.avi");
+  form.ChWritePairs->setChecked(true);
   demo::ProcessEventsFor(2s);
   lines.push_back("status: " + form.LaRates->text().toStdString());
   const bool saved_main = demo::SaveWidget(&form, out_dir + "/main.png");
+  const bool recorded = form.LaRates->text().contains("Rec ");
+  form.BuCloseWriter->click();
   form.ChTrigger->setChecked(false);
   QString log;
   for (const std::string& line : lines) log += QString::fromStdString(line) + "\n";
   demo::WriteText(out_dir + "/log.txt", log.toStdString());
   for (const std::string& line : lines) demo::Say(QString::fromStdString(line));
-  return saved_view && saved_display && saved_main ? 0 : 1;
+  return saved_view && saved_display && saved_main && recorded ? 0 : 1;
 }
 
 const demo::Registration registration("view3d", &RunView3D, &demo::PrepareStillScene);

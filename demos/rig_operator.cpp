@@ -1,12 +1,15 @@
 #include "demos/rig_operator.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <opencv2/calib3d.hpp>
 
 #include "Video/vidclass/vidclass.h"
@@ -21,6 +24,17 @@
 #include "platform/dynamic_library.h"
 
 namespace rig_operator {
+
+void ClickWithPath(QPushButton* button, const std::string& path) {
+  // Runs inside the dialog's own event loop, once it is shown.
+  QTimer::singleShot(0, button, [path] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    dialog->selectFile(QString::fromStdString(path));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  button->click();
+}
 namespace {
 
 bool SelectDevice(QListWidget* list, int id) {

@@ -18,6 +18,8 @@ class TDistortFilter;
 class TFoDistortSetup;
 class TForm1;
 
+class QPushButton;
+
 namespace rig_operator {
 
 class SimulatedRig;
@@ -35,6 +37,9 @@ bool SetUpBothCameras(TForm1& form, int first_id = kUEyeDeviceIdBase + 1,
 
 // Drops the panel on the filter list, as the end of a drag from it.
 void DropPanel(TForm1& form, QWidget* panel);
+// Clicks a button that shows a file dialog, types `path` into it and
+// presses its button, as an operator picks a file.
+void ClickWithPath(QPushButton* button, const std::string& path);
 // Double-clicks the filter list's entry.
 void DoubleClickEntry(TForm1& form, int row);
 // The distortion filter of an entry and its dialog; null for another kind.
