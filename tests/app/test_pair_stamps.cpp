@@ -13,17 +13,6 @@ namespace {
 
 std::string PathIn(const QTemporaryDir& dir, const char* name) { return dir.filePath(name).toStdString(); }
 
-TEST(PairStamps, NamesBesideTheRecordingKeepADottedFolder) {
-  EXPECT_EQ(StampFileName("/data/run.avi"), "/data/run.csv");
-  EXPECT_EQ(CalibrationBesideName("/data/run.avi"), "/data/run.yml");
-  EXPECT_EQ(StampFileName("/data/rig.v2/run"), "/data/rig.v2/run.csv");
-}
-
-TEST(PairStamps, PairTimeIsTheMeanOfTheKnownSides) {
-  EXPECT_EQ(MakePairStamp(1, {FrameStamp{1, 10.0, 0}, FrameStamp{1, 12.0, 0}}).Time_ns, 11'000'000);
-  EXPECT_EQ(MakePairStamp(1, {FrameStamp{1, 0.0, 0}, FrameStamp{1, 12.0, 0}}).Time_ns, 12'000'000);
-}
-
 TEST(PairStamps, WrittenLinesReadBackWhileTheWriterIsStillOpen) {
   QTemporaryDir dir;
   const std::string path = PathIn(dir, "run.csv");
