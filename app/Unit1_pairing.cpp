@@ -197,9 +197,19 @@ void TForm1::TriggerBoth() {
   // the next one is due (this thread preempted between the two triggers)
   // would expose two moments close together, so the next moment comes at
   // least three quarters of a period after the last trigger.
-  const auto spacing = std::chrono::duration<double, std::milli>(form->trigger_period_ms_.load() * 0.75);
+  using Duration = std::chrono::steady_clock::duration;
+  const double period_ms = form->trigger_period_ms_.load();
+  const auto period = std::chrono::duration_cast<Duration>(
+      std::chrono::duration<double, std::milli>(period_ms < 1e9 ? period_ms : 1e9));
+  const auto spacing = period * 3 / 4;
   const auto now = std::chrono::steady_clock::now();
   if (now - form->last_trigger_ < spacing) return;
+  // Both cameras answer a trigger before the next: a camera keeps one
+  // trigger while it exposes, so two sent meanwhile would give one frame.
+  // A trigger unanswered for a second or five periods was lost.
+  const Duration lost_after = std::max<Duration>(std::chrono::seconds(1), period * 5);
+  for (tVideoDevice* device : {form->Device1.get(), form->Device2.get()})
+    if (device != nullptr && device->Triggers.AwaitsFrame(now, lost_after)) return;
   // One number for both cameras: their frames of this trigger are one moment.
   const uint64_t number = form->NextTriggerNumber();
   if (form->Device1) form->Device1->TriggerNumbered(number);

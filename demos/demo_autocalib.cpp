@@ -32,14 +32,10 @@ void PrepareAutocalib() {
 }
 
 // Scene time at which the 20th view was taken; negative when not.
-double HoldPosesUntilTwentyViews(rig_operator::SimulatedRig& rig, TDistortFilter& filter) {
+double HoldPosesUntilTwentyViews(const rig_operator::SimulatedRig& rig, const TDistortFilter& filter) {
   const auto& views = filter.Calibration.Cameras[0].ViewCount;
-  for (double scene_s = 0; scene_s < 120; scene_s += kHoldEvery_s) {
-    rig.SetSceneTime(scene_s);
-    demo::ProcessEventsUntil([&views] { return views >= TCalibrationFilter::MaxViews; }, 1500ms);
-    if (views >= TCalibrationFilter::MaxViews) return scene_s;
-  }
-  return -1;
+  return rig_operator::HoldPosesUntil(rig, kHoldEvery_s, 1500ms,
+                                      [&views] { return views >= TCalibrationFilter::MaxViews; });
 }
 
 void Click(TFoDistortSetup& dialog, const char* name) { dialog.findChild<QPushButton*>(name)->click(); }

@@ -21,14 +21,26 @@
 namespace genicam_rig {
 namespace {
 
+// A software trigger a fake took: the scene's moment then, and the count of
+// triggers seen in this trigger mode, its own one included.
+struct TakenTrigger {
+  double SceneTime_s = 0;
+  uint32_t Number = 0;
+  std::chrono::steady_clock::time_point When;
+};
+
 // One fake camera's view of the rig; it lives as long as the fake camera.
 // A watcher takes the fake's software triggers as they come, so that none
 // is lost while a frame is drawn: the fake itself keeps only the last one.
 struct RigView {
-  RigView(const sim::SimConfig& rig, uint32_t camera, ArvFakeCamera* camera_object)
-      : fake(camera_object), config(rig), camera_id(camera), renderer(rig, camera), watcher([this] {
-          Watch();
-        }) {}
+  RigView(const sim::SimConfig& rig, uint32_t camera, ArvFakeCamera* camera_object,
+          std::chrono::microseconds busy)
+      : fake(camera_object),
+        config(rig),
+        camera_id(camera),
+        renderer(rig, camera),
+        frame_busy(busy),
+        watcher([this] { Watch(); }) {}
   ~RigView() {
     ending = true;
     watcher.join();
@@ -41,13 +53,17 @@ struct RigView {
         trigger_mode = !trigger_mode;
         const std::lock_guard lock(mutex);
         triggers.clear();
+        seen = 0;
       }
       // The scene is taken at the trigger, as a sensor exposes then: two
-      // cameras triggered together show one moment.
+      // cameras triggered together show one moment. A trigger while a frame
+      // is under way exposes nothing.
       if (trigger_mode && arv_fake_camera_get_acquisition_status(fake) != 0 &&
           arv_fake_camera_check_and_acknowledge_software_trigger(fake)) {
         const std::lock_guard lock(mutex);
-        triggers.push_back(SceneNow());
+        ++seen;
+        if (triggers.empty() && !filling)
+          triggers.push_back({SceneNow(), seen, std::chrono::steady_clock::now()});
       }
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
@@ -55,21 +71,29 @@ struct RigView {
   double SceneNow() const { return sim::SceneTimeAt(std::chrono::steady_clock::now(), config.scene_speed); }
   // In software-trigger mode the fake would serve a frame at every tick: the
   // view waits for a trigger, as the camera's sensor would, until
-  // acquisition stops. The scene time of that trigger, if one came.
-  std::optional<double> WaitForTrigger() {
+  // acquisition stops. The trigger, if one came.
+  std::optional<TakenTrigger> WaitForTrigger() {
     while (arv_fake_camera_get_acquisition_status(fake) != 0 &&
            arv_fake_camera_is_in_software_trigger_mode(fake)) {
       {
         const std::lock_guard lock(mutex);
         if (!triggers.empty()) {
-          const double scene_time = triggers.front();
+          const TakenTrigger trigger = triggers.front();
           triggers.pop_front();
-          return scene_time;
+          filling = true;
+          return trigger;
         }
       }
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     return std::nullopt;
+  }
+  // The frame of a trigger leaves the camera no earlier than its busy time.
+  void FrameDone(const std::optional<TakenTrigger>& trigger) {
+    if (!trigger) return;
+    std::this_thread::sleep_until(trigger->When + frame_busy);
+    const std::lock_guard lock(mutex);
+    filling = false;
   }
 
   ArvFakeCamera* const fake;
@@ -80,7 +104,10 @@ struct RigView {
   bool trigger_mode = false;
   uint32_t mode_frames = 0;
   std::mutex mutex;
-  std::deque<double> triggers;
+  std::deque<TakenTrigger> triggers;
+  uint32_t seen = 0;
+  bool filling = false;
+  const std::chrono::microseconds frame_busy;
   std::atomic<bool> ending{false};
   std::thread watcher;
 };
@@ -100,7 +127,8 @@ const char* PatternOf(ArvPixelFormat format) {
   }
 }
 
-// Each frame's number since trigger mode last changed, in the first bytes
+// Each frame's number since trigger mode last changed (a triggered frame's
+// that of its trigger among all the camera saw), in the first bytes
 // of its first and last rows, as STEREO_SIM_STAMP=1 asks of the rig.
 void Stamp(uint8_t* pixels, int pitch, int height, uint32_t number) {
   for (const int row : {0, height - 1}) {
@@ -109,12 +137,10 @@ void Stamp(uint8_t* pixels, int pitch, int height, uint32_t number) {
   }
 }
 
-void Fill(ArvBuffer* buffer, void* data, guint32 exposure_us, guint32, ArvPixelFormat format) {
-  auto& view = *static_cast<RigView*>(data);
-  const bool trigger_mode = arv_fake_camera_is_in_software_trigger_mode(view.fake);
+void DrawFrame(ArvBuffer* buffer, RigView& view, bool trigger_mode,
+               const std::optional<TakenTrigger>& triggered, guint32 exposure_us, ArvPixelFormat format) {
   // Only a frame of a trigger, or of live acquisition, counts: the fake
   // fills buffers even while acquisition is stopped.
-  const std::optional<double> triggered = trigger_mode ? view.WaitForTrigger() : std::nullopt;
   const bool counted =
       trigger_mode ? triggered.has_value() : arv_fake_camera_get_acquisition_status(view.fake) != 0;
   if (trigger_mode != view.trigger_mode) view.mode_frames = 0;
@@ -131,7 +157,7 @@ void Fill(ArvBuffer* buffer, void* data, guint32 exposure_us, guint32, ArvPixelF
   request.width = width;
   request.height = height;
   request.colour_mode = mono ? IS_CM_MONO8 : IS_CM_BGR24;
-  request.scene_time_s = triggered.value_or(view.SceneNow());
+  request.scene_time_s = triggered ? triggered->SceneTime_s : view.SceneNow();
   request.exposure_ms = exposure_us / 1000.0;
   request.camera = sim::ModelForImage(view.config.cameras.at(view.camera_id - 1), width, height);
   if (mono) {
@@ -152,13 +178,22 @@ void Fill(ArvBuffer* buffer, void* data, guint32 exposure_us, guint32, ArvPixelF
       pixels[i + 2] = view.colour[i];
     }
   }
-  const uint32_t number = counted ? ++view.mode_frames : 0;
+  // A triggered frame carries its trigger's count, a live one its own.
+  const uint32_t number = triggered ? triggered->Number : counted ? ++view.mode_frames : 0;
   if (view.config.stamp_frames)
     Stamp(pixels,
           mono                                      ? width
           : format == ARV_PIXEL_FORMAT_RGB_8_PACKED ? colour_pitch
                                                     : width,
           height, number);
+}
+
+void Fill(ArvBuffer* buffer, void* data, guint32 exposure_us, guint32, ArvPixelFormat format) {
+  auto& view = *static_cast<RigView*>(data);
+  const bool trigger_mode = arv_fake_camera_is_in_software_trigger_mode(view.fake);
+  const std::optional<TakenTrigger> triggered = trigger_mode ? view.WaitForTrigger() : std::nullopt;
+  DrawFrame(buffer, view, trigger_mode, triggered, exposure_us, format);
+  view.FrameDone(triggered);
 }
 
 }  // namespace
@@ -181,7 +216,7 @@ void ShowRigOnFakeCameras(const FakeRigSetUp& set_up) {
   arvimp::SetFakeCameraSetUp([set_up](int index, ArvFakeCamera* fake) {
     const sim::SimConfig rig = sim::ReadConfigFromEnvironment();
     const auto camera = static_cast<uint32_t>(index % std::max(1, static_cast<int>(rig.cameras.size())) + 1);
-    auto* view = new RigView(rig, camera, fake);
+    auto* view = new RigView(rig, camera, fake, set_up.FrameBusy);
     arv_fake_camera_write_register(fake, ARV_FAKE_CAMERA_REGISTER_WIDTH, static_cast<guint32>(set_up.Width));
     arv_fake_camera_write_register(fake, ARV_FAKE_CAMERA_REGISTER_HEIGHT,
                                    static_cast<guint32>(set_up.Height));

@@ -7,6 +7,7 @@
 // trigger, as a real camera does. Linked into tests and demos only: the
 // program knows nothing but Aravis.
 
+#include <chrono>
 #include <cstdint>
 
 namespace genicam_rig {
@@ -19,6 +20,9 @@ struct FakeRigSetUp {
   // Frame ticks per second in trigger mode: a trigger is served at the next
   // tick, so they come far faster than any trigger rate.
   double TriggerTicksPerSecond = 1000.0;
+  // How long a triggered frame takes to expose and read out at least. A
+  // trigger that comes meanwhile is ignored, as real cameras do.
+  std::chrono::microseconds FrameBusy{0};
 };
 
 // From now on every fake camera the program opens shows the rig's view.

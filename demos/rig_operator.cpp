@@ -144,6 +144,15 @@ int PushStillPoses(const std::function<void(double)>& hold, TFoDistortSetup& dia
   return pushed;
 }
 
+double HoldPosesUntil(const SimulatedRig& rig, double every_s, std::chrono::milliseconds hold,
+                      const std::function<bool()>& done, double last_s) {
+  for (double scene_s = 0; scene_s < last_s; scene_s += every_s) {
+    rig.SetSceneTime(scene_s);
+    if (ProcessEventsUntil(done, hold)) return scene_s;
+  }
+  return -1;
+}
+
 TDisparityFilter* DisparityFilterAt(TForm1& form, int row) {
   return FilterOfKindAt<TDisparityFilter>(form, row);
 }

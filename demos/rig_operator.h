@@ -64,6 +64,13 @@ int PushStillPoses(SimulatedRig& rig, TFoDistortSetup& dialog, int views);
 // The same for a scene whose moment `hold` sets.
 int PushStillPoses(const std::function<void(double)>& hold, TFoDistortSetup& dialog, int views);
 
+// With the board held still: poses it at scene times 0, every_s, 2 every_s,
+// ... below last_s, each held until `done` or for `hold`, as an operator
+// moves it along and holds it; the scene time of the pose at which `done`
+// held, negative when none.
+double HoldPosesUntil(const SimulatedRig& rig, double every_s, std::chrono::milliseconds hold,
+                      const std::function<bool()>& done, double last_s = 120);
+
 // The disparity filter of an entry; null for another kind.
 TDisparityFilter* DisparityFilterAt(TForm1& form, int row);
 

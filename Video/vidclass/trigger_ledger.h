@@ -5,21 +5,34 @@
 // one frame, in turn, so the frame that arrives answers the oldest trigger
 // waiting; two cameras triggered together give their frames the same number.
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 
 class TriggerLedger {
  public:
+  using Clock = std::chrono::steady_clock;
+
   // Any thread.
-  void Sent(uint64_t number) {
+  void Sent(uint64_t number, Clock::time_point when = Clock::now()) {
     const std::lock_guard lock(mutex_);
-    waiting_.push_back(number);
+    waiting_.push_back({number, when});
   }
   // A trigger the driver refused exposes nothing.
   void Withdraw(uint64_t number) {
     const std::lock_guard lock(mutex_);
-    std::erase(waiting_, number);
+    std::erase_if(waiting_, [number](const Waiting& trigger) { return trigger.Number == number; });
+  }
+  // True while a trigger sent less than `lost_after` ago waits for its
+  // frame: a camera still busy with it would ignore the next one, and its
+  // later frames would answer the wrong numbers. Triggers that waited
+  // longer went unanswered and are dropped.
+  bool AwaitsFrame(Clock::time_point now, Clock::duration lost_after) {
+    const std::lock_guard lock(mutex_);
+    std::erase_if(waiting_, [&](const Waiting& trigger) { return now - trigger.Sent >= lost_after; });
+    return !waiting_.empty();
   }
   void Clear() {
     const std::lock_guard lock(mutex_);
@@ -32,13 +45,17 @@ class TriggerLedger {
     const std::lock_guard lock(mutex_);
     uint64_t answered = 0;
     for (; frames > 0 && !waiting_.empty(); --frames) {
-      answered = waiting_.front();
+      answered = waiting_.front().Number;
       waiting_.pop_front();
     }
     return answered;
   }
 
  private:
+  struct Waiting {
+    uint64_t Number;
+    Clock::time_point Sent;
+  };
   std::mutex mutex_;
-  std::deque<uint64_t> waiting_;
+  std::deque<Waiting> waiting_;
 };

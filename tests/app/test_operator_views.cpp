@@ -205,10 +205,14 @@ TEST(LiveRatesRecordingTest, TheRecordingsTimeAndFramesShowUntilItEnds) {
   EXPECT_FALSE(windows.form().LaRates->text().contains("Rec"));
 }
 
-// Auto push on the simulated rig's moving board, as it moves by default.
+// Auto push on the simulated rig's board moved from pose to pose and held
+// at each, as an operator does: on a loaded machine a board moving all the
+// time is seldom steady for long enough.
 TEST(AutoPushMovingBoardTest, SaysWhyItWaitsAndPushesViewsOfTheMovingBoard) {
   REQUIRE_CAMERAS();
   ScopedSettingsFolder settings;
+  ScopedEnv held{"STEREO_SIM_SCENE_SPEED", "0"};
+  const rig_operator::SimulatedRig rig;
   Windows windows;
   TForm1& form = windows.form();
   ASSERT_TRUE(rig_operator::SetUpBothCameras(form));
@@ -227,7 +231,8 @@ TEST(AutoPushMovingBoardTest, SaysWhyItWaitsAndPushesViewsOfTheMovingBoard) {
     // Numbers vary; the kind of reason is what counts.
     reasons.insert(last.section(' ', 0, 1));
   });
-  EXPECT_TRUE(ProcessEventsUntil([&] { return filter->Calibration.Cameras[0].ViewCount >= 2; }, 60s))
+  const auto& views = filter->Calibration.Cameras[0].ViewCount;
+  EXPECT_GE(rig_operator::HoldPosesUntil(rig, 0.8, 5s, [&] { return views >= 2; }), 0)
       << "reasons seen: " << QStringList(reasons.begin(), reasons.end()).join(", ").toStdString();
   EXPECT_TRUE(reasons.count("board moving") == 1)
       << QStringList(reasons.begin(), reasons.end()).join(", ").toStdString();

@@ -238,4 +238,19 @@ TEST_F(CaptureThread, DestructionBeforeInitEndsTheThread) {
   EXPECT_EQ(waitsOfAllDevices.load(), waitsAtDestruction);
 }
 
+// The trigger timer sends the next trigger only when no camera still waits
+// for a frame of the last; a trigger no frame answered in time was lost and
+// keeps nothing waiting, so no later frame takes its number.
+TEST(TriggerLedger, AwaitsTheFrameOfASentTriggerUntilAnsweredOrLost) {
+  TriggerLedger ledger;
+  const auto sent = TriggerLedger::Clock::now();
+  ledger.Sent(7, sent);
+  EXPECT_TRUE(ledger.AwaitsFrame(sent + 999ms, 1s));
+  EXPECT_EQ(ledger.Answer(1), 7U);
+  EXPECT_FALSE(ledger.AwaitsFrame(sent + 10ms, 1s));
+  ledger.Sent(8, sent);
+  EXPECT_FALSE(ledger.AwaitsFrame(sent + 1s, 1s));
+  EXPECT_EQ(ledger.Answer(1), 0U);
+}
+
 }  // namespace
