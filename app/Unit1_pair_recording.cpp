@@ -91,13 +91,12 @@ void TForm1::CloseRecordingExtras() {
   recording_timer_->stop();
   ChWritePairs->setChecked(false);
   ChWritePairs->setEnabled(false);
-  bool was_open = false;
+  bool kept = false;
   {
     const std::lock_guard lock(writer_mutex_);
-    was_open = pair_recorder_->IsOpen();
-    pair_recorder_->Close();
+    kept = pair_recorder_->Close();
   }
-  if (was_open) {
+  if (kept) {
     std::string line = "Stamp file " + pair_recorder_->StampPath() + " closed, " +
                        Count(pair_recorder_->PairsWritten()) + " written";
     if (pair_recorder_->PairsRefused() > 0) line += ", " + Count(pair_recorder_->PairsRefused()) + " refused";

@@ -1,5 +1,7 @@
 #include "app/pair_recorder.h"
 
+#include <cstdio>
+
 #include "app/avifiles.h"
 
 bool TPairRecorder::Open(const std::string& stamp_path) {
@@ -32,4 +34,10 @@ TPairRecorder::Outcome TPairRecorder::Write(TAviWriter& left_file, TAviWriter& r
   return Outcome::StampLost;
 }
 
-void TPairRecorder::Close() { stamps_.Close(); }
+bool TPairRecorder::Close() {
+  if (!stamps_.IsOpen()) return false;
+  stamps_.Close();
+  if (written_ + refused_ + failed_ > 0) return true;
+  std::remove(path_.c_str());
+  return false;
+}

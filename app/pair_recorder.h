@@ -34,7 +34,9 @@ class TPairRecorder {
   // The pair's number in its stamp line is its frame number in the left file.
   Outcome Write(TAviWriter& left_file, TAviWriter& right_file, const IplImage* left, const IplImage* right,
                 const std::array<FrameStamp, 2>& stamps);
-  void Close();
+  // A stamp file no pair was offered to holds only its header and goes:
+  // "Write Pairs" was not used with this recording. False then.
+  bool Close();
 
   const std::string& StampPath() const { return path_; }
   int64_t PairsWritten() const { return written_; }
