@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <opencv2/core/utility.hpp>
 
 #include "app/Unit1.h"
 #include "filters/disparity_filter.h"
@@ -44,15 +45,29 @@ bool FitsBitmap(const IplImage& image, const TPaneBitmap& bitmap) {
 
 // Images are top-down, the bitmap bottom-up: image row r goes to the last
 // but r bitmap row, so row 0 shows at the top.
-void CopyRowsBottomUp(const IplImage& image, TPaneBitmap& bitmap) {
+void CopyRowsBottomUp(const IplImage& image, TPaneBitmap& bitmap, cv::Range rows) {
   const std::size_t row_bytes = static_cast<std::size_t>(image.width) * image.nChannels;
   const std::ptrdiff_t pitch = bitmap.RowPitch();
   // The frame is read front to back, the order its memory is streamed in
   // fastest; the bitmap is filled from its last row up.
-  uint8_t* target = bitmap.Pixels() + static_cast<std::ptrdiff_t>(image.height - 1) * pitch;
-  for (int r = 0; r < image.height; ++r, target -= pitch) {
+  uint8_t* target = bitmap.Pixels() + static_cast<std::ptrdiff_t>(image.height - 1 - rows.start) * pitch;
+  for (int r = rows.start; r < rows.end; ++r, target -= pitch) {
     std::memcpy(target, image.imageData + static_cast<std::ptrdiff_t>(r) * image.widthStep, row_bytes);
   }
+}
+
+// Frames of a megapixel camera are copied in two bands at once, one a core:
+// one core alone does not move the bytes as fast as memory takes them.
+constexpr std::size_t kBandedCopyBytes = std::size_t{1} << 20;
+
+void CopyRowsBottomUp(const IplImage& image, TPaneBitmap& bitmap) {
+  const cv::Range all(0, image.height);
+  if (static_cast<std::size_t>(image.width) * image.nChannels * image.height < kBandedCopyBytes) {
+    CopyRowsBottomUp(image, bitmap, all);
+    return;
+  }
+  cv::parallel_for_(
+      all, [&](const cv::Range& rows) { CopyRowsBottomUp(image, bitmap, rows); }, 2);
 }
 
 }  // namespace

@@ -212,6 +212,32 @@ TEST_F(DisplayTest, ImagesOfOtherChannelCountsOrDepthsAreNotDrawn) {
   EXPECT_EQ(form_->PbGraf1->Bitmap().Pixels()[0], 0);
 }
 
+// Every image row lands in its bottom-up bitmap row, at sizes copied in one
+// band and in bands copied at once.
+class RowCopyTest : public DisplayTest, public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(RowCopyTest, EveryRowLandsInItsBitmapRow) {
+  const auto [width, height] = GetParam();
+  const Image image = MakeImage(width, height, 3);
+  FillRowsWithTheirIndex(image.get(), 7);
+  DrawImage(image.get(), form_->PbGraf1);
+  const TPaneBitmap& bitmap = form_->PbGraf1->Bitmap();
+  ASSERT_TRUE(bitmap.Matches(width, height, 24));
+  int wrong_rows = 0;
+  for (int row = 0; row < height; ++row) {
+    const uint8_t* target =
+        bitmap.Pixels() + static_cast<std::ptrdiff_t>(height - 1 - row) * bitmap.RowPitch();
+    if (std::memcmp(target, Row(image.get(), row), static_cast<std::size_t>(width) * 3) != 0) ++wrong_rows;
+  }
+  EXPECT_EQ(wrong_rows, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, RowCopyTest,
+                         ::testing::Values(std::pair{640, 480}, std::pair{1280, 720}, std::pair{1283, 1021}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.first) + "x" + std::to_string(info.param.second);
+                         });
+
 TEST_F(DisplayTest, RowsOfAWiderStepAreCopiedPixelsOnly) {
   // A header over foreign pixels whose rows are longer than the bitmap's.
   const int width = 5, height = 3, step = 32;
