@@ -146,7 +146,8 @@ int PushStillPoses(const std::function<void(double)>& hold, TFoDistortSetup& dia
 
 double HoldPosesUntil(const SimulatedRig& rig, double every_s, std::chrono::milliseconds hold,
                       const std::function<bool()>& done, double last_s) {
-  for (double scene_s = 0; scene_s < last_s; scene_s += every_s) {
+  for (int pose = 0; pose * every_s < last_s; ++pose) {
+    const double scene_s = pose * every_s;
     rig.SetSceneTime(scene_s);
     if (ProcessEventsUntil(done, hold)) return scene_s;
   }
