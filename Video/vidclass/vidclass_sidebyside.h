@@ -15,4 +15,9 @@ class tVideoDeviceSideBySide : public tVideoDeviceDShow {
   // source at this index of the capture-device list.
   tVideoDeviceSideBySide(int32_t deviceIndex, platform::StereoLayout layout, int eye,
                          platform::WindowHandle window);
+  // The capture thread ends before this eye is taken apart: it calls the
+  // device's own functions until then.
+  ~tVideoDeviceSideBySide() override { EndThread(); }
+  tVideoDeviceSideBySide(const tVideoDeviceSideBySide&) = delete;
+  tVideoDeviceSideBySide& operator=(const tVideoDeviceSideBySide&) = delete;
 };
