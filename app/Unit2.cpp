@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <opencv2/core/utility.hpp>
 
 #include "app/Unit1.h"
 #include "filters/disparity_filter.h"
+#include "filters/parallel_loop.h"
 #include "ui_Unit2.h"
 
 TForm2* Form2 = nullptr;
@@ -66,7 +66,7 @@ void CopyRowsBottomUp(const IplImage& image, TPaneBitmap& bitmap) {
     CopyRowsBottomUp(image, bitmap, all);
     return;
   }
-  cv::parallel_for_(
+  parallel::ForEachPart(
       all, [&](const cv::Range& rows) { CopyRowsBottomUp(image, bitmap, rows); }, 2);
 }
 

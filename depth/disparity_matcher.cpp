@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <opencv2/calib3d.hpp>
 
+#include "filters/parallel_loop.h"
 #include "filters/ucalibfilter.h"
 
 namespace {
@@ -164,7 +165,7 @@ void TDisparityMatcher::ComputeInStrips(const cv::Mat& left, const cv::Mat& righ
   const int margin = StripMargin(made_for_);
   const int rows = left.rows;
   disparity16.create(left.size(), CV_16S);
-  cv::parallel_for_(cv::Range(0, strips), [&](const cv::Range& range) {
+  parallel::ForEachPart(cv::Range(0, strips), [&](const cv::Range& range) {
     for (int strip = range.start; strip < range.end; ++strip) {
       const cv::Range own(rows * strip / strips, rows * (strip + 1) / strips);
       const cv::Range seen(std::max(own.start - margin, 0), std::min(own.end + margin, rows));

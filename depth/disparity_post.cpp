@@ -9,6 +9,7 @@
 #include <opencv2/ximgproc/edge_filter.hpp>
 #include <optional>
 
+#include "filters/parallel_loop.h"
 #include "filters/ucalibfilter.h"
 
 namespace {
@@ -94,8 +95,13 @@ void TRightViewMatcher::Compute(const TDisparitySettings& settings, const cv::Ma
   cv::flip(mirrored_map_, right16, 1);
   // Back to disparities of the whole image, "no match" as the left map has it.
   const int half_min = HalfMinDisparity(settings);
-  right16.forEach<int16_t>([&](int16_t& value, const int*) {
-    value = IsMatched(value, half_min) ? static_cast<int16_t>(2 * value) : NoMatch(settings.MinDisparity);
+  parallel::ForEachPart(cv::Range(0, right16.rows), [&](const cv::Range& rows) {
+    for (int y = rows.start; y < rows.end; ++y) {
+      auto* values = right16.ptr<int16_t>(y);
+      for (int x = 0; x < right16.cols; ++x)
+        values[x] = IsMatched(values[x], half_min) ? static_cast<int16_t>(2 * values[x])
+                                                   : NoMatch(settings.MinDisparity);
+    }
   });
 }
 

@@ -4,28 +4,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-#endif
-
-namespace {
-
-// The thread checker does not see OpenCV's pool hand its loop to the workers
-// and back (uninstrumented atomics): say so, so that only that hand-over is
-// taken as ordered and every access of the bands themselves stays checked.
-void HandOver([[maybe_unused]] void* address) {
-#if defined(__SANITIZE_THREAD__)
-  __tsan_release(address);
-#endif
-}
-void TakeOver([[maybe_unused]] void* address) {
-#if defined(__SANITIZE_THREAD__)
-  __tsan_acquire(address);
-#endif
-}
-
-}  // namespace
+#include "filters/parallel_loop.h"
 
 bool TUndistortCache::Model::operator==(const Model& other) const {
   return camera == other.camera && distortion == other.distortion && rotation == other.rotation &&
@@ -52,19 +31,14 @@ void TUndistortCache::Remap(const cv::Mat& src, cv::Mat& dst, const Model& model
   // with more rows than the other at these frame sizes. Never more bands
   // than rows: an empty band is not a valid remap.
   const int bands = std::clamp(cv::getNumThreads(), 1, src.rows);
-  int loop = 0;
-  HandOver(&loop);
-  cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
-    TakeOver(&loop);
+  parallel::ForEachPart(cv::Range(0, bands), [&](const cv::Range& range) {
     for (int band = range.start; band < range.end; ++band) {
       const cv::Range rows(src.rows * band / bands, src.rows * (band + 1) / bands);
       cv::Mat target = dst.rowRange(rows);
       cv::remap(src, target, map_xy_.rowRange(rows), map_fraction_.rowRange(rows), cv::INTER_LINEAR,
                 cv::BORDER_CONSTANT);
     }
-    HandOver(&loop);
   });
-  TakeOver(&loop);
 }
 
 void TUndistortCache::Rebuild(cv::Size size, const Model& model) {
