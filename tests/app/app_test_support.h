@@ -4,12 +4,17 @@
 // run (the workbench's own, so its exception handling is in force), a
 // settings folder of their own, and the real windows.
 
+#include <opencv2/core/core_c.h>
+
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <opencv2/core.hpp>
 #include <string>
 
 class TForm1;
@@ -103,3 +108,12 @@ bool CamerasAvailable();
 #define REQUIRE_CAMERAS() \
   if (!CamerasAvailable()) GTEST_SKIP() << "the stand-in camera driver is not built"
 #endif
+
+// The number the stand-in rig (STEREO_SIM_STAMP=1) writes into the first
+// 4 bytes of a frame's rows.
+inline uint32_t RowStamp(const cv::Mat& image, int row) {
+  uint32_t stamp = 0;
+  std::memcpy(&stamp, image.ptr(row), sizeof stamp);
+  return stamp;
+}
+inline uint32_t RowStamp(const IplImage* image, int row) { return RowStamp(cv::cvarrToMat(image), row); }

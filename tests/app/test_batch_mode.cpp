@@ -19,6 +19,7 @@
 #include "filters/saved_views.h"
 #include "filters/stereo_calibration.h"
 #include "filters/ucalibfilter.h"
+#include "tests/filters/drawn_board.h"
 
 namespace {
 
@@ -49,34 +50,19 @@ constexpr int kViews = 12;
 const cv::Size kImage(640, 480);
 const cv::Matx33d kCamera(700, 0, 320, 0, 700, 240, 0, 0, 1);
 
-// The flat board, 4 pixels a mm, a square of white round it; its inner
-// corner (0, 0) at pixel (200, 200).
-cv::Mat FlatBoard() {
-  constexpr int kPixels = 100;
-  cv::Mat flat(9 * kPixels, 12 * kPixels, CV_8UC1, cv::Scalar(235));
-  for (int y = 0; y < 7; ++y)
-    for (int x = 0; x < 10; ++x)
-      if ((x + y) % 2 == 0)
-        cv::rectangle(flat, cv::Rect((x + 1) * kPixels, (y + 1) * kPixels, kPixels, kPixels), cv::Scalar(25),
-                      cv::FILLED);
-  return flat;
-}
-
-// The board as one camera sees it: X_camera = rotation * X_board + shift.
-cv::Mat SeenBoard(const cv::Mat& flat, const cv::Matx33d& rotation, const cv::Vec3d& shift) {
-  const cv::Matx33d flat_to_board(0.25, 0, -50, 0, 0.25, -50, 0, 0, 1);
-  const cv::Matx33d plane(rotation(0, 0), rotation(0, 1), shift[0], rotation(1, 0), rotation(1, 1), shift[1],
-                          rotation(2, 0), rotation(2, 1), shift[2]);
-  cv::Mat image(kImage, CV_8UC3, cv::Scalar::all(120));
-  cv::Mat colour;
-  cv::cvtColor(flat, colour, cv::COLOR_GRAY2BGR);
-  cv::warpPerspective(colour, image, cv::Mat(kCamera * plane * flat_to_board), kImage, cv::INTER_AREA,
-                      cv::BORDER_TRANSPARENT);
-  return image;
+// The board as one camera sees it: X_camera = rotation * X_board + shift, in
+// mm from its inner corner (0, 0); the drawn board's edge is two squares out.
+cv::Mat SeenBoard(const cv::Matx33d& rotation, const cv::Vec3d& shift) {
+  std::vector<cv::Point2f> edge;
+  for (const auto& [x, y] : {std::pair{-2, -2}, {9, -2}, {9, 7}, {-2, 7}}) {
+    const cv::Vec3d seen = kCamera * (rotation * cv::Vec3d(x * kSquare_mm, y * kSquare_mm, 0) + shift);
+    edge.emplace_back(static_cast<float>(seen[0] / seen[2]), static_cast<float>(seen[1] / seen[2]));
+  }
+  return DrawBoard(edge).image;
 }
 
 // Pose `pose` of the board seen by both cameras.
-std::vector<cv::Mat> ViewPair(const cv::Mat& flat, int pose) {
+std::vector<cv::Mat> ViewPair(int pose) {
   const cv::Vec3d turn(0.3 * ((pose % 3) - 1), 0.35 * ((pose % 4) - 1.5) / 1.5, 0.1 * ((pose % 5) - 2));
   cv::Matx33d board;
   cv::Rodrigues(turn, board);
@@ -84,7 +70,7 @@ std::vector<cv::Mat> ViewPair(const cv::Mat& flat, int pose) {
   cv::Matx33d right_turn;
   cv::Rodrigues(cv::Vec3d(0, 0.03, 0), right_turn);
   const cv::Vec3d baseline(-kBaseline_mm, 0, 0);
-  return {SeenBoard(flat, board, shift), SeenBoard(flat, right_turn * board, right_turn * shift + baseline)};
+  return {SeenBoard(board, shift), SeenBoard(right_turn * board, right_turn * shift + baseline)};
 }
 
 // A file pair of these frames, or none.
@@ -105,14 +91,13 @@ class BatchModeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new QTemporaryDir;
-    const cv::Mat flat = FlatBoard();
     TCalibrationFilter views;
     views.SetCameraCount(2);
-    views.SetBoardSize(9, 6);
+    views.SetBoardSize(8, 6);
     views.SquareSize_mm = kSquare_mm;
     std::vector<std::vector<cv::Mat>> recorded;
     for (int pose = 0; pose < kViews; ++pose) {
-      std::vector<cv::Mat> pair = ViewPair(flat, pose);
+      std::vector<cv::Mat> pair = ViewPair(pose);
       if (pose < 3) recorded.push_back({pair[0].clone(), pair[1].clone()});
       views.FindCorners(pair);
       views.PushView();
@@ -145,7 +130,7 @@ TEST_F(BatchModeTest, CalibratesTheViewsFolderAndMakesTheDepthFilesOfEveryPair) 
   ASSERT_EQ(pushed_, kViews) << "the drawn views must show the whole board";
   const std::string calibration = Path("calibration.yml");
   const ProgramRun calibrated =
-      RunProgram({"--calibrate", QString::fromStdString(Path("views")), "--board", "9x6", "--square-mm", "25",
+      RunProgram({"--calibrate", QString::fromStdString(Path("views")), "--board", "8x6", "--square-mm", "25",
                   "--out", QString::fromStdString(calibration)});
   ASSERT_EQ(calibrated.code, 0) << calibrated.out << calibrated.err;
   EXPECT_EQ(FigureAfter(calibrated.out, "Views: "), kViews);
@@ -202,7 +187,7 @@ TEST_P(BatchRefusalTest, ExitsWithItsCodeAndALine) {
   EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
 }
 
-const std::vector<std::string> kCalibrate{"--calibrate", "{dir}/views", "--board", "9x6",
+const std::vector<std::string> kCalibrate{"--calibrate", "{dir}/views", "--board", "8x6",
                                           "--square-mm", "25",          "--out",   "{dir}/out.yml"};
 std::vector<std::string> With(std::vector<std::string> words, size_t index, const std::string& word) {
   words.at(index) = word;
@@ -221,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"BoardTooSmall", With(kCalibrate, 3, "1x6"), 2, "--board needs"},
         Refusal{"SquareSize", With(kCalibrate, 5, "-25"), 2, "--square-mm needs the squares' side in mm"},
         Refusal{"MissingOption",
-                {"--calibrate", "{dir}/views", "--board", "9x6", "--out", "{dir}/out.yml"},
+                {"--calibrate", "{dir}/views", "--board", "8x6", "--out", "{dir}/out.yml"},
                 2,
                 "--calibrate needs --square-mm"},
         Refusal{"UnknownOption",

@@ -35,12 +35,6 @@ using namespace std::chrono_literals;
 
 constexpr uint32_t kMono8 = 0x01080001;
 
-uint32_t StampOfRow(const IplImage* image, int row) {
-  uint32_t stamp = 0;
-  std::memcpy(&stamp, image->imageData + static_cast<ptrdiff_t>(row) * image->widthStep, sizeof stamp);
-  return stamp;
-}
-
 // Counts the pairs the chain sees: a pair whose images show two triggers is
 // mixed, one numbered as another trigger than the one it shows misnumbered,
 // an image whose first and last rows disagree is torn.
@@ -50,7 +44,7 @@ class TriggerCounter : public TVidFilter {
   ImagePair ProcessPair(const ImagePair& input) override {
     if (input.Left() == nullptr || input.Right() == nullptr) return TVidFilter::ProcessPair(input);
     ++pairs;
-    const uint32_t left = StampOfRow(input.Left(), 0), right = StampOfRow(input.Right(), 0);
+    const uint32_t left = RowStamp(input.Left(), 0), right = RowStamp(input.Right(), 0);
     if (left != right) ++mixed;
     // The program numbers triggers from its start, the fakes theirs from
     // the switch to trigger mode.
@@ -58,7 +52,7 @@ class TriggerCounter : public TVidFilter {
     if (pairs == 1) first_offset = offset;
     if (offset != first_offset) ++misnumbered;
     for (const IplImage* image : {input.Left(), input.Right()})
-      if (StampOfRow(image, 0) != StampOfRow(image, image->height - 1)) ++torn;
+      if (RowStamp(image, 0) != RowStamp(image, image->height - 1)) ++torn;
     const auto& [left_stamp, right_stamp] = input.Stamps;
     if (left_stamp.Number == 0 || right_stamp.Number == 0 || left_stamp.Trigger != right_stamp.Trigger)
       ++unstamped;

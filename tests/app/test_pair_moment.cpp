@@ -23,19 +23,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-uint32_t StampOfRow(const IplImage* image, int row) {
-  uint32_t stamp = 0;
-  std::memcpy(&stamp, image->imageData + static_cast<ptrdiff_t>(row) * image->widthStep, sizeof stamp);
-  return stamp;
-}
-
 struct StampedImage {
   uint32_t First;
   uint32_t Last;
 };
 
 StampedImage StampsOf(const IplImage* image) {
-  return {StampOfRow(image, 0), StampOfRow(image, image->height - 1)};
+  return {RowStamp(image, 0), RowStamp(image, image->height - 1)};
 }
 
 // Reads both images' stamps, takes as long as a slow filter, and reads them

@@ -31,13 +31,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The stamp the stand-in rig writes into the first 4 bytes of a row.
-uint32_t RowStamp(const cv::Mat& image, int row) {
-  uint32_t stamp = 0;
-  std::memcpy(&stamp, image.ptr(row), sizeof stamp);
-  return stamp;
-}
-
 // Every frame of a file, in order.
 std::vector<cv::Mat> ReadFrames(const std::string& name) {
   std::vector<cv::Mat> frames;
