@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kMaxDisparities = 256;
-
 cv::Ptr<cv::StereoMatcher> MakeMatcher(const TDisparitySettings& s) {
   if (s.Matcher == TMatcherKind::BlockMatching) {
     cv::Ptr<cv::StereoBM> bm = cv::StereoBM::create(s.NumDisparities, s.BlockSize);

@@ -63,6 +63,8 @@ bool SameMatching(const TDisparitySettings& a, const TDisparitySettings& b);
 
 // Matchers give disparities in sixteenths of a pixel.
 inline constexpr int kDisparityFraction = 16;
+// The most disparities a matcher searches.
+inline constexpr int kMaxDisparities = 256;
 
 // Why the settings cannot run, or empty.
 std::string DisparitySettingsProblem(const TDisparitySettings& settings);

@@ -1,6 +1,7 @@
 #include "depth/disparity_post.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <iterator>
@@ -9,10 +10,30 @@
 #include <opencv2/ximgproc/edge_filter.hpp>
 #include <optional>
 
+#include "depth/memory_reuse.h"
 #include "filters/parallel_loop.h"
 #include "filters/ucalibfilter.h"
 
 namespace {
+
+// Bands of rows a step is split into over the cores: a few a core, so a band
+// slowed by another thread does not hold up the others.
+constexpr double kRowBands = 8;
+
+// Runs the count over bands of the rows on every core; the bands' counts
+// summed. Each band must touch only its own rows of what it writes.
+template <class CountBand>
+int CountInRowBands(int rows, const CountBand& count_band) {
+  std::atomic<int> total{0};
+  parallel::ForEachPart(
+      cv::Range(0, rows), [&](const cv::Range& band) { total += count_band(band); }, kRowBands);
+  return total.load();
+}
+
+template <class Band>
+void ForEachRowBand(int rows, const Band& band_body) {
+  parallel::ForEachPart(cv::Range(0, rows), band_body, kRowBands);
+}
 
 // The right view's blocks (at half the size): large enough for a verdict on
 // noisy texture.
@@ -75,6 +96,36 @@ int16_t HoleValue(float smooth, bool smoothed, const std::optional<std::pair<int
       std::clamp(smooth, float(low - kDisparityFraction), float(high + kDisparityFraction)));
 }
 
+// One row of the map filled from the smoothed sums and weights; marks (255)
+// what was filled, the number filled.
+int FillRow(int16_t* values, const float* sums, const float* weights, int width, int min_disparity,
+            uint8_t* mark) {
+  // Where hardly any match reaches a pixel along the guide, it stays a hole.
+  constexpr float kLeastConfidence = 1e-3f;
+  int count = 0;
+  for (int x = 0; x < width;) {
+    if (IsMatched(values[x], min_disparity)) {
+      // Smoothed along the surface, never across a jump.
+      const float smooth = weights[x] >= kLeastConfidence ? sums[x] / weights[x] : values[x];
+      if (std::abs(smooth - values[x]) <= kSmoothingReach) values[x] = cv::saturate_cast<int16_t>(smooth);
+      ++x;
+      continue;
+    }
+    int end = x;
+    while (end < width && !IsMatched(values[end], min_disparity)) ++end;
+    const auto ends = RunEnds(values, x, end, width, min_disparity);
+    for (; x < end; ++x) {
+      const bool smoothed = weights[x] >= kLeastConfidence;
+      if (smoothed || ends) values[x] = HoleValue(smoothed ? sums[x] / weights[x] : 0.0f, smoothed, ends);
+      if (IsMatched(values[x], min_disparity)) {
+        mark[x] = 255;
+        ++count;
+      }
+    }
+  }
+  return count;
+}
+
 }  // namespace
 
 void TRightViewMatcher::Compute(const TDisparitySettings& settings, const cv::Mat& left_grey,
@@ -95,7 +146,7 @@ void TRightViewMatcher::Compute(const TDisparitySettings& settings, const cv::Ma
   cv::flip(mirrored_map_, right16, 1);
   // Back to disparities of the whole image, "no match" as the left map has it.
   const int half_min = HalfMinDisparity(settings);
-  parallel::ForEachPart(cv::Range(0, right16.rows), [&](const cv::Range& rows) {
+  ForEachRowBand(right16.rows, [&](const cv::Range& rows) {
     for (int y = rows.start; y < rows.end; ++y) {
       auto* values = right16.ptr<int16_t>(y);
       for (int x = 0; x < right16.cols; ++x)
@@ -110,30 +161,41 @@ int DropRightDisagreement(cv::Mat& disparity16, const cv::Mat& right16, int min_
   // A right view of half the size is a pixel coarser.
   const int scale = right16.cols > 0 && right16.cols < disparity16.cols ? 2 : 1;
   const int largest_diff = (max_diff_px + scale - 1) * kDisparityFraction;
-  int dropped = 0;
-  for (int y = 0; y < disparity16.rows; ++y) {
-    int16_t* values = disparity16.ptr<int16_t>(y);
-    const int16_t* right = right16.ptr<int16_t>(std::min(y / scale, right16.rows - 1));
-    for (int x = 0; x < disparity16.cols; ++x) {
-      if (!IsMatched(values[x], min_disparity)) continue;
-      const int partner = (x - cvRound(values[x] / static_cast<double>(kDisparityFraction))) / scale;
-      if (partner < 0 || partner >= right16.cols || !IsMatched(right[partner], min_disparity)) continue;
-      if (std::abs(values[x] - right[partner]) > largest_diff) {
-        values[x] = none;
-        ++dropped;
+  return CountInRowBands(disparity16.rows, [&](const cv::Range& rows) {
+    int dropped = 0;
+    for (int y = rows.start; y < rows.end; ++y) {
+      int16_t* values = disparity16.ptr<int16_t>(y);
+      const int16_t* right = right16.ptr<int16_t>(std::min(y / scale, right16.rows - 1));
+      for (int x = 0; x < disparity16.cols; ++x) {
+        if (!IsMatched(values[x], min_disparity)) continue;
+        const int partner = (x - cvRound(values[x] / static_cast<double>(kDisparityFraction))) / scale;
+        if (partner < 0 || partner >= right16.cols || !IsMatched(right[partner], min_disparity)) continue;
+        if (std::abs(values[x] - right[partner]) > largest_diff) {
+          values[x] = none;
+          ++dropped;
+        }
       }
     }
-  }
-  return dropped;
+    return dropped;
+  });
 }
 
 cv::Mat RowTexture(const cv::Mat& grey, int block) {
-  cv::Mat step;
-  // Half the difference of the two row neighbours: one step between pixels.
-  cv::Sobel(grey, step, CV_32F, 1, 0, 1, 0.5, 0, cv::BORDER_REPLICATE);
-  step = cv::abs(step);
-  cv::Mat texture;
-  cv::boxFilter(step, texture, CV_32F, {block, block}, {-1, -1}, true, cv::BORDER_REPLICATE);
+  cv::Mat texture(grey.size(), CV_32F);
+  const int reach = block / 2;
+  ForEachRowBand(grey.rows, [&](const cv::Range& rows) {
+    // The band's blocks reach into the rows beside it.
+    const cv::Range seen(std::max(rows.start - reach, 0), std::min(rows.end + reach, grey.rows));
+    cv::Mat step;
+    // Half the difference of the two row neighbours: one step between pixels.
+    cv::Sobel(grey.rowRange(seen), step, CV_32F, 1, 0, 1, 0.5, 0, cv::BORDER_REPLICATE);
+    step = cv::abs(step);
+    // Filtered as a part of the steps seen, whose ends are the image's own
+    // only where the band meets the image's edge.
+    cv::Mat own = texture.rowRange(rows);
+    cv::boxFilter(step.rowRange(rows.start - seen.start, rows.end - seen.start), own, CV_32F, {block, block},
+                  {-1, -1}, true, cv::BORDER_REPLICATE);
+  });
   return texture;
 }
 
@@ -141,33 +203,53 @@ int DropTextureless(cv::Mat& disparity16, const cv::Mat& left_grey, int block, i
                     int min_disparity) {
   if (threshold <= 0) return 0;
   const cv::Mat texture = RowTexture(left_grey, block);
-  const cv::Mat doubtful = (texture < threshold) & (disparity16 >= min_disparity * kDisparityFraction);
-  const int dropped = cv::countNonZero(doubtful);
-  disparity16.setTo(cv::Scalar(NoMatch(min_disparity)), doubtful);
-  return dropped;
-}
-
-int DropBesideJumps(cv::Mat& disparity16, int min_disparity, int step_px, int reach_px) {
-  const int step = step_px * kDisparityFraction;
-  cv::Mat doubtful(disparity16.size(), CV_8U, cv::Scalar(0));
-  const auto jump = [&](int16_t a, int16_t b) {
-    return IsMatched(a, min_disparity) && IsMatched(b, min_disparity) && std::abs(a - b) > step;
-  };
-  for (int y = 0; y < disparity16.rows; ++y) {
-    const int16_t* row = disparity16.ptr<int16_t>(y);
-    const int16_t* below = y + 1 < disparity16.rows ? disparity16.ptr<int16_t>(y + 1) : nullptr;
-    for (int x = 0; x < disparity16.cols; ++x) {
-      if (x + 1 < disparity16.cols && jump(row[x], row[x + 1])) {
-        doubtful.row(y).colRange(std::max(x - reach_px + 1, 0),
-                                 std::min(x + reach_px + 1, disparity16.cols)) = 255;
-      }
-      if (below != nullptr && jump(row[x], below[x])) {
-        doubtful.col(x).rowRange(std::max(y - reach_px + 1, 0),
-                                 std::min(y + reach_px + 1, disparity16.rows)) = 255;
+  const int16_t none = NoMatch(min_disparity);
+  const auto least = static_cast<float>(threshold);
+  return CountInRowBands(disparity16.rows, [&](const cv::Range& rows) {
+    int dropped = 0;
+    for (int y = rows.start; y < rows.end; ++y) {
+      int16_t* values = disparity16.ptr<int16_t>(y);
+      const float* textures = texture.ptr<float>(y);
+      for (int x = 0; x < disparity16.cols; ++x) {
+        if (IsMatched(values[x], min_disparity) && textures[x] < least) {
+          values[x] = none;
+          ++dropped;
+        }
       }
     }
-  }
-  doubtful &= disparity16 >= min_disparity * kDisparityFraction;
+    return dropped;
+  });
+}
+
+namespace {
+
+// 255 where the two maps' values are both matched and differ by more than
+// the step.
+cv::Mat Jumps(const cv::Mat& first, const cv::Mat& second, int lowest, int step) {
+  cv::Mat difference;
+  cv::absdiff(first, second, difference);
+  return (difference > step) & (first >= lowest) & (second >= lowest);
+}
+
+}  // namespace
+
+int DropBesideJumps(cv::Mat& disparity16, int min_disparity, int step_px, int reach_px) {
+  const int width = disparity16.cols, height = disparity16.rows;
+  if (width < 2 || height < 2 || reach_px < 1) return 0;
+  const int lowest = min_disparity * kDisparityFraction, step = step_px * kDisparityFraction;
+  // Jumps along the row (x to x + 1, kept at x) and across rows (y to y + 1,
+  // kept at y).
+  cv::Mat along(disparity16.size(), CV_8U, cv::Scalar(0)), across(disparity16.size(), CV_8U, cv::Scalar(0));
+  Jumps(disparity16.colRange(0, width - 1), disparity16.colRange(1, width), lowest, step)
+      .copyTo(along.colRange(0, width - 1));
+  Jumps(disparity16.rowRange(0, height - 1), disparity16.rowRange(1, height), lowest, step)
+      .copyTo(across.rowRange(0, height - 1));
+  // A jump kept at x reaches x - reach + 1 to x + reach: a pixel is reached
+  // by those kept from x - reach to x + reach - 1. So across rows.
+  const cv::Point anchor(reach_px, 0);
+  cv::dilate(along, along, cv::Mat::ones(1, 2 * reach_px, CV_8U), anchor, 1, cv::BORDER_CONSTANT, 0);
+  cv::dilate(across, across, cv::Mat::ones(2 * reach_px, 1, CV_8U), {0, reach_px}, 1, cv::BORDER_CONSTANT, 0);
+  const cv::Mat doubtful = (along | across) & (disparity16 >= lowest);
   const int dropped = cv::countNonZero(doubtful);
   disparity16.setTo(cv::Scalar(NoMatch(min_disparity)), doubtful);
   return dropped;
@@ -185,12 +267,15 @@ int FillAlongEdges(cv::Mat& disparity16, const cv::Mat& guide, cv::Range columns
   map.convertTo(weighted, CV_32F);
   weighted = weighted.mul(confidence);
   // The smoother runs on a quarter of the pixels: a hole needs no finer
-  // estimate, and a match keeps its own value beyond a pixel of it.
-  const cv::Size half((map.cols + 1) / 2, (map.rows + 1) / 2);
+  // estimate, and a match keeps its own value beyond a pixel of it. Halved
+  // from an even number of rows and columns, two by two; the last odd one
+  // takes its neighbour's estimate.
+  const cv::Size half(std::max(map.cols / 2, 1), std::max(map.rows / 2, 1));
+  const cv::Rect even(0, 0, std::min(2 * half.width, map.cols), std::min(2 * half.height, map.rows));
   cv::Mat small_guide, small_weighted, small_confidence;
-  cv::resize(guide.colRange(columns), small_guide, half, 0, 0, cv::INTER_AREA);
-  cv::resize(weighted, small_weighted, half, 0, 0, cv::INTER_AREA);
-  cv::resize(confidence, small_confidence, half, 0, 0, cv::INTER_AREA);
+  cv::resize(guide.colRange(columns)(even), small_guide, half, 0, 0, cv::INTER_AREA);
+  cv::resize(weighted(even), small_weighted, half, 0, 0, cv::INTER_AREA);
+  cv::resize(confidence(even), small_confidence, half, 0, 0, cv::INTER_AREA);
   const cv::Ptr<cv::ximgproc::FastGlobalSmootherFilter> smoother =
       cv::ximgproc::createFastGlobalSmootherFilter(small_guide, lambda, sigma_color);
   smoother->filter(small_weighted, small_weighted);
@@ -198,37 +283,15 @@ int FillAlongEdges(cv::Mat& disparity16, const cv::Mat& guide, cv::Range columns
   cv::Mat smooth_values, smooth_confidence;
   cv::resize(small_weighted, smooth_values, map.size(), 0, 0, cv::INTER_LINEAR);
   cv::resize(small_confidence, smooth_confidence, map.size(), 0, 0, cv::INTER_LINEAR);
-  // Where hardly any match reaches a pixel along the guide, it stays a hole.
-  constexpr float kLeastConfidence = 1e-3f;
   cv::Mat marks = filled.colRange(columns);
-  int count = 0;
-  for (int y = 0; y < map.rows; ++y) {
-    int16_t* values = map.ptr<int16_t>(y);
-    const float* sums = smooth_values.ptr<float>(y);
-    const float* weights = smooth_confidence.ptr<float>(y);
-    uint8_t* mark = marks.ptr<uint8_t>(y);
-    for (int x = 0; x < map.cols;) {
-      if (IsMatched(values[x], min_disparity)) {
-        // Smoothed along the surface, never across a jump.
-        const float smooth = weights[x] >= kLeastConfidence ? sums[x] / weights[x] : values[x];
-        if (std::abs(smooth - values[x]) <= kSmoothingReach) values[x] = cv::saturate_cast<int16_t>(smooth);
-        ++x;
-        continue;
-      }
-      int end = x;
-      while (end < map.cols && !IsMatched(values[end], min_disparity)) ++end;
-      const auto ends = RunEnds(values, x, end, map.cols, min_disparity);
-      for (; x < end; ++x) {
-        const bool smoothed = weights[x] >= kLeastConfidence;
-        if (smoothed || ends) values[x] = HoleValue(smoothed ? sums[x] / weights[x] : 0.0f, smoothed, ends);
-        if (IsMatched(values[x], min_disparity)) {
-          mark[x] = 255;
-          ++count;
-        }
-      }
+  return CountInRowBands(map.rows, [&](const cv::Range& rows) {
+    int count = 0;
+    for (int y = rows.start; y < rows.end; ++y) {
+      count += FillRow(map.ptr<int16_t>(y), smooth_values.ptr<float>(y), smooth_confidence.ptr<float>(y),
+                       map.cols, min_disparity, marks.ptr<uint8_t>(y));
     }
-  }
-  return count;
+    return count;
+  });
 }
 
 double MeanGreyChange(const cv::Mat& a, const cv::Mat& b) {
@@ -248,46 +311,62 @@ bool TTemporalSmoother::Apply(cv::Mat& disparity16, const cv::Mat& left_grey, co
   while (maps_.size() > static_cast<size_t>(s.Post.TemporalMaps)) maps_.pop_back();
   if (maps_.size() == 1) return changed;
   const int min_disparity = s.MinDisparity;
-  for (int y = 0; y < disparity16.rows; ++y) {
-    int16_t* values = disparity16.ptr<int16_t>(y);
-    for (int x = 0; x < disparity16.cols; ++x) {
-      const int newest = values[x];
-      if (!IsMatched(values[x], min_disparity)) continue;
-      // The newest map is the first kept.
-      int sum = newest, count = 1;
-      for (auto map = std::next(maps_.begin()); map != maps_.end(); ++map) {
-        const int value = map->ptr<int16_t>(y)[x];
-        if (IsMatched(static_cast<int16_t>(value), min_disparity) &&
-            std::abs(value - newest) <= kDisparityFraction) {
-          sum += value;
-          ++count;
+  ForEachRowBand(disparity16.rows, [&](const cv::Range& rows) {
+    // The newest map is the first kept.
+    std::vector<const int16_t*> older(maps_.size() - 1);
+    for (int y = rows.start; y < rows.end; ++y) {
+      std::transform(std::next(maps_.begin()), maps_.end(), older.begin(),
+                     [y](const cv::Mat& map) { return map.ptr<int16_t>(y); });
+      int16_t* values = disparity16.ptr<int16_t>(y);
+      for (int x = 0; x < disparity16.cols; ++x) {
+        const int newest = values[x];
+        if (!IsMatched(values[x], min_disparity)) continue;
+        int sum = newest, count = 1;
+        for (const int16_t* map : older) {
+          const int value = map[x];
+          if (IsMatched(map[x], min_disparity) && std::abs(value - newest) <= kDisparityFraction) {
+            sum += value;
+            ++count;
+          }
         }
+        values[x] = static_cast<int16_t>((sum + count / 2) / count);
       }
-      values[x] = static_cast<int16_t>((sum + count / 2) / count);
     }
-  }
+  });
   return changed;
 }
 
 int DropOutsideRange(cv::Mat& disparity16, const TStereoCalibration& calibration, int min_disparity,
                      int near_mm, int far_mm) {
   const cv::Matx44d& q = calibration.Q;
+  const auto within = [&](int16_t value) {
+    // Depth does not depend on the pixel in a rectified frame.
+    const double w = q(3, 2) * value / kDisparityFraction + q(3, 3);
+    const double z = w != 0 ? q(2, 3) / w : -1;
+    return z > 0 && z >= near_mm && z <= far_mm;
+  };
+  // The verdicts of the values of the largest range a matcher searches,
+  // looked up; any other value worked out.
+  const int lowest = min_disparity * kDisparityFraction;
+  std::vector<uint8_t> keep(static_cast<size_t>((kMaxDisparities + 2) * kDisparityFraction));
+  for (size_t i = 0; i < keep.size(); ++i) keep[i] = within(cv::saturate_cast<int16_t>(lowest + int(i)));
+  const auto kept = [&](int16_t value) {
+    const auto i = static_cast<size_t>(value - lowest);
+    return i < keep.size() ? keep[i] != 0 : within(value);
+  };
   const int16_t none = NoMatch(min_disparity);
-  int dropped = 0;
-  for (int y = 0; y < disparity16.rows; ++y) {
-    int16_t* values = disparity16.ptr<int16_t>(y);
-    for (int x = 0; x < disparity16.cols; ++x) {
-      if (!IsMatched(values[x], min_disparity)) continue;
-      // Depth does not depend on the pixel in a rectified frame.
-      const double w = q(3, 2) * values[x] / kDisparityFraction + q(3, 3);
-      const double z = w != 0 ? q(2, 3) / w : -1;
-      if (z <= 0 || z < near_mm || z > far_mm) {
+  return CountInRowBands(disparity16.rows, [&](const cv::Range& rows) {
+    int dropped = 0;
+    for (int y = rows.start; y < rows.end; ++y) {
+      int16_t* values = disparity16.ptr<int16_t>(y);
+      for (int x = 0; x < disparity16.cols; ++x) {
+        if (!IsMatched(values[x], min_disparity) || kept(values[x])) continue;
         values[x] = none;
         ++dropped;
       }
     }
-  }
-  return dropped;
+    return dropped;
+  });
 }
 
 namespace {
@@ -317,6 +396,8 @@ constexpr int kJumpStep_px = 2;
 constexpr int kJumpReach_px = 2;
 
 }  // namespace
+
+TDisparityPost::TDisparityPost() { depth::ReuseFreedMemory(); }
 
 void TDisparityPost::Apply(const TDisparitySettings& s, const cv::Mat& left_grey, const cv::Mat& right_grey,
                            const cv::Mat& left, const TStereoCalibration* calibration, cv::Mat& disparity16,

@@ -104,6 +104,9 @@ struct TPostStageTime {
 // smoothing over time, filling, range.
 class TDisparityPost {
  public:
+  // Keeps the heap's freed blocks for the next map (depth::ReuseFreedMemory).
+  TDisparityPost();
+
   // `left` is the rectified left image as the chain had it (the filling's
   // guide); `calibration` may be null. `filled` gets the filled pixels;
   // `note` says why a step could not run, or stays empty.
