@@ -97,8 +97,20 @@ Windows::~Windows() {
   form2.reset();
 }
 
+namespace {
+
+// The thread checker runs the program five to fifteen times slower; a wait
+// for events gives the program that much longer before it gives up.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kSlowdown = 8;
+#else
+constexpr int kSlowdown = 1;
+#endif
+
+}  // namespace
+
 bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  return rig_operator::ProcessEventsUntil(condition, timeout);
+  return rig_operator::ProcessEventsUntil(condition, timeout * kSlowdown);
 }
 
 void ProcessEventsFor(std::chrono::milliseconds duration) { rig_operator::ProcessEventsFor(duration); }

@@ -62,7 +62,8 @@ struct Windows {
   std::unique_ptr<TForm2> form2;
 };
 
-// Runs the event loop until the condition holds; false on time-out.
+// Runs the event loop until the condition holds; false on time-out (longer
+// under the thread checker).
 bool ProcessEventsUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 // Runs the event loop for this long.
 void ProcessEventsFor(std::chrono::milliseconds duration);

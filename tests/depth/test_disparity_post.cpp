@@ -193,7 +193,7 @@ TEST(LeftRightCheck, DropsExactlyThePixelsWhosePartnerDisagrees) {
 class JumpReach : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(JumpReach, DropsTheMatchesWithinReachOfAJumpAlongAndAcrossRows) {
-  const auto [reach, min_disparity] = GetParam();
+  const int reach = std::get<0>(GetParam()), min_disparity = std::get<1>(GetParam());
   const auto at = [&](int px) { return static_cast<int16_t>((min_disparity + px) * kDisparityFraction); };
   cv::Mat map(40, 60, CV_16S, cv::Scalar(at(10)));
   const cv::Rect square(20, 10, 25, 20);
