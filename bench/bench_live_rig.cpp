@@ -226,6 +226,11 @@ void Live(benchmark::State& state, Run run) {
   if (depth) {
     state.counters["maps_per_s"] = static_cast<double>(maps_made() - maps_before) / wall;
     state.counters["pane_paints_per_s"] = static_cast<double>(paints.latency_ms.size()) / 2 / wall;
+    // The newest map's own times: the matching, and the steps after it.
+    if (const auto map = depth->ShownMap()) {
+      state.counters["matcher_ms"] = map->Matcher_ms;
+      state.counters["post_ms"] = map->Post_ms;
+    }
   }
   state.counters["frame_rate"] = form.Device1->FrameRate;
   if (with_window) {
