@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/ximgproc/edge_filter.hpp>
 #include <optional>
+#include <utility>
 
 #include "depth/memory_reuse.h"
 #include "filters/parallel_loop.h"
@@ -399,14 +400,24 @@ constexpr int kJumpReach_px = 2;
 
 TDisparityPost::TDisparityPost() { depth::ReuseFreedMemory(); }
 
+void TDisparityPost::PrepareFromPair(const TDisparitySettings& s, const cv::Mat& left_grey,
+                                     const cv::Mat& right_grey) {
+  right_view_prepared_ = false;
+  if (!s.Post.LeftRightCheck) return;
+  right_view_.Compute(s, left_grey, right_grey, right16_);
+  right_view_prepared_ = true;
+}
+
 void TDisparityPost::Apply(const TDisparitySettings& s, const cv::Mat& left_grey, const cv::Mat& right_grey,
                            const cv::Mat& left, const TStereoCalibration* calibration, cv::Mat& disparity16,
                            cv::Mat& filled, std::vector<TPostStageTime>& times, std::string& note) {
   const TDisparityPostSettings& p = s.Post;
   filled.release();
+  // A prepared right view serves this pair only.
+  const bool prepared = std::exchange(right_view_prepared_, false);
   if (p.LeftRightCheck) {
     const StageClock clock(times, "LeftRightCheck");
-    right_view_.Compute(s, left_grey, right_grey, right16_);
+    if (!prepared) right_view_.Compute(s, left_grey, right_grey, right16_);
     DropRightDisagreement(disparity16, right16_, s.MinDisparity, p.LeftRightMaxDiff_px);
   }
   if (p.TextureCheck) {

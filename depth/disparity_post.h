@@ -107,6 +107,12 @@ class TDisparityPost {
   // Keeps the heap's freed blocks for the next map (depth::ReuseFreedMemory).
   TDisparityPost();
 
+  // What the steps need of the pair alone (the right view's map, for the
+  // left-right check), made before Apply, on another thread while the map
+  // is matched. Apply of the same pair and settings uses it once.
+  void PrepareFromPair(const TDisparitySettings& settings, const cv::Mat& left_grey,
+                       const cv::Mat& right_grey);
+
   // `left` is the rectified left image as the chain had it (the filling's
   // guide); `calibration` may be null. `filled` gets the filled pixels;
   // `note` says why a step could not run, or stays empty.
@@ -117,5 +123,7 @@ class TDisparityPost {
  private:
   TRightViewMatcher right_view_;
   cv::Mat right16_;
+  // True while right16_ is the prepared map of the pair Apply is given.
+  bool right_view_prepared_ = false;
   TTemporalSmoother history_;
 };

@@ -56,12 +56,30 @@ void TDisparityWorker::Run() {
 std::shared_ptr<TDisparityResult> TDisparityWorker::Match(TDisparityJob& job) {
   auto result = std::make_shared<TDisparityResult>();
   const auto start = std::chrono::steady_clock::now();
+  // What the steps after matching need of the pair alone is made beside the
+  // matching, on the cores the matcher leaves idle between its parts.
+  std::string beside_error;
+  std::thread beside;
+  if (job.Settings.Post.LeftRightCheck) {
+    beside = std::thread([&] {
+      try {
+        post_.PrepareFromPair(job.Settings, job.LeftGrey, job.RightGrey);
+      } catch (const cv::Exception& error) {
+        beside_error = "Disparity failed after matching: " + error.err;
+      }
+    });
+  }
   try {
     matcher_.Compute(job.Settings, job.LeftGrey, job.RightGrey, result->Snapshot.Disparity16);
   } catch (const cv::Exception& error) {
     // Nothing may leave this thread: the window reports it.
     result->Snapshot.Disparity16.release();
     result->Error = "Disparity failed: " + error.err;
+  }
+  if (beside.joinable()) beside.join();
+  if (result->Error.empty() && !beside_error.empty()) {
+    result->Snapshot.Disparity16.release();
+    result->Error = beside_error;
   }
   const auto matched = std::chrono::steady_clock::now();
   if (result->Error.empty()) {

@@ -11,6 +11,7 @@
 #include "depth/disparity_matcher.h"
 #include "depth/disparity_post.h"
 #include "depth/disparity_view.h"
+#include "depth/disparity_worker.h"
 #include "tests/depth/depth_test_scenes.h"
 
 namespace {
@@ -130,6 +131,33 @@ TEST_F(RoomTest, ChecksEmptyThePlainPatchAndKeepMostPixels) {
   EXPECT_GE(after.density, 0.85);
   EXPECT_GT(Judge(*plain_, room_->pair.truth, s, Inside(room_->plain)).density, 0.5);
   EXPECT_EQ(Judge(checked, room_->pair.truth, s, Inside(room_->plain)).density, 0.0);
+}
+
+// The matcher's thread matches the right view beside the left map: each map
+// it gives is the one the steps make of its own pair, never of the last.
+TEST_F(RoomTest, TheMatchersThreadChecksEachMapAgainstTheRightViewOfItsOwnPair) {
+  TDisparitySettings s;
+  s.Post.LeftRightCheck = true;
+  const depth_test::SlantedPair wall = depth_test::SlantedWall({640, 480});
+  TDisparityWorker worker;
+  const depth_test::SlantedPair* room = &room_->pair;
+  for (const depth_test::SlantedPair* pair : {room, &wall, room}) {
+    TDisparityJob job;
+    job.LeftGrey = pair->left;
+    job.RightGrey = pair->right;
+    job.Left = pair->left;
+    job.Settings = s;
+    worker.Submit(job);
+    ASSERT_TRUE(worker.WaitIdle(std::chrono::seconds(60)));
+    cv::Mat expected, filled;
+    TDisparityMatcher().Compute(s, pair->left, pair->right, expected);
+    std::vector<TPostStageTime> times;
+    std::string note;
+    TDisparityPost().Apply(s, pair->left, pair->right, pair->left, nullptr, expected, filled, times, note);
+    const auto result = worker.Latest();
+    ASSERT_TRUE(result && result->Error.empty());
+    EXPECT_EQ(cv::countNonZero(result->Snapshot.Disparity16 != expected), 0);
+  }
 }
 
 TEST_F(RoomTest, FillingGivesThePlainPatchTheWallsDisparityAndMarksWhatItFilled) {
