@@ -23,17 +23,36 @@ constexpr double kRowBands = 8;
 
 // Runs the count over bands of the rows on every core; the bands' counts
 // summed. Each band must touch only its own rows of what it writes.
-template <class CountBand>
-int CountInRowBands(int rows, const CountBand& count_band) {
-  std::atomic<int> total{0};
-  parallel::ForEachPart(
-      cv::Range(0, rows), [&](const cv::Range& band) { total += count_band(band); }, kRowBands);
-  return total.load();
-}
-
 template <class Band>
 void ForEachRowBand(int rows, const Band& band_body) {
   parallel::ForEachPart(cv::Range(0, rows), band_body, kRowBands);
+}
+
+template <class CountBand>
+int CountInRowBands(int rows, const CountBand& count_band) {
+  std::atomic<int> total{0};
+  ForEachRowBand(rows, [&](const cv::Range& band) { total += count_band(band); });
+  return total.load();
+}
+
+// Matched pixels that the test of their row, row_test(y), finds doubtful
+// (test(x, value) true) become no match, in bands of rows; the number dropped.
+template <class RowTest>
+int DropMatched(cv::Mat& disparity16, int min_disparity, const RowTest& row_test) {
+  const int16_t none = NoMatch(min_disparity);
+  return CountInRowBands(disparity16.rows, [&](const cv::Range& rows) {
+    int dropped = 0;
+    for (int y = rows.start; y < rows.end; ++y) {
+      int16_t* values = disparity16.ptr<int16_t>(y);
+      const auto doubtful = row_test(y);
+      for (int x = 0; x < disparity16.cols; ++x) {
+        if (!IsMatched(values[x], min_disparity) || !doubtful(x, values[x])) continue;
+        values[x] = none;
+        ++dropped;
+      }
+    }
+    return dropped;
+  });
 }
 
 // The right view's blocks (at half the size): large enough for a verdict on
@@ -158,26 +177,16 @@ void TRightViewMatcher::Compute(const TDisparitySettings& settings, const cv::Ma
 }
 
 int DropRightDisagreement(cv::Mat& disparity16, const cv::Mat& right16, int min_disparity, int max_diff_px) {
-  const int16_t none = NoMatch(min_disparity);
   // A right view of half the size is a pixel coarser.
   const int scale = right16.cols > 0 && right16.cols < disparity16.cols ? 2 : 1;
   const int largest_diff = (max_diff_px + scale - 1) * kDisparityFraction;
-  return CountInRowBands(disparity16.rows, [&](const cv::Range& rows) {
-    int dropped = 0;
-    for (int y = rows.start; y < rows.end; ++y) {
-      int16_t* values = disparity16.ptr<int16_t>(y);
-      const int16_t* right = right16.ptr<int16_t>(std::min(y / scale, right16.rows - 1));
-      for (int x = 0; x < disparity16.cols; ++x) {
-        if (!IsMatched(values[x], min_disparity)) continue;
-        const int partner = (x - cvRound(values[x] / static_cast<double>(kDisparityFraction))) / scale;
-        if (partner < 0 || partner >= right16.cols || !IsMatched(right[partner], min_disparity)) continue;
-        if (std::abs(values[x] - right[partner]) > largest_diff) {
-          values[x] = none;
-          ++dropped;
-        }
-      }
-    }
-    return dropped;
+  return DropMatched(disparity16, min_disparity, [&](int y) {
+    const int16_t* right = right16.ptr<int16_t>(std::min(y / scale, right16.rows - 1));
+    return [&, right](int x, int16_t value) {
+      const int partner = (x - cvRound(value / static_cast<double>(kDisparityFraction))) / scale;
+      return partner >= 0 && partner < right16.cols && IsMatched(right[partner], min_disparity) &&
+             std::abs(value - right[partner]) > largest_diff;
+    };
   });
 }
 
@@ -204,21 +213,10 @@ int DropTextureless(cv::Mat& disparity16, const cv::Mat& left_grey, int block, i
                     int min_disparity) {
   if (threshold <= 0) return 0;
   const cv::Mat texture = RowTexture(left_grey, block);
-  const int16_t none = NoMatch(min_disparity);
   const auto least = static_cast<float>(threshold);
-  return CountInRowBands(disparity16.rows, [&](const cv::Range& rows) {
-    int dropped = 0;
-    for (int y = rows.start; y < rows.end; ++y) {
-      int16_t* values = disparity16.ptr<int16_t>(y);
-      const float* textures = texture.ptr<float>(y);
-      for (int x = 0; x < disparity16.cols; ++x) {
-        if (IsMatched(values[x], min_disparity) && textures[x] < least) {
-          values[x] = none;
-          ++dropped;
-        }
-      }
-    }
-    return dropped;
+  return DropMatched(disparity16, min_disparity, [&](int y) {
+    const float* textures = texture.ptr<float>(y);
+    return [&, textures](int x, int16_t) { return textures[x] < least; };
   });
 }
 
@@ -355,19 +353,8 @@ int DropOutsideRange(cv::Mat& disparity16, const TStereoCalibration& calibration
     const auto i = static_cast<size_t>(value - lowest);
     return i < keep.size() ? keep[i] != 0 : within(value);
   };
-  const int16_t none = NoMatch(min_disparity);
-  return CountInRowBands(disparity16.rows, [&](const cv::Range& rows) {
-    int dropped = 0;
-    for (int y = rows.start; y < rows.end; ++y) {
-      int16_t* values = disparity16.ptr<int16_t>(y);
-      for (int x = 0; x < disparity16.cols; ++x) {
-        if (!IsMatched(values[x], min_disparity) || kept(values[x])) continue;
-        values[x] = none;
-        ++dropped;
-      }
-    }
-    return dropped;
-  });
+  return DropMatched(disparity16, min_disparity,
+                     [&](int) { return [&](int, int16_t value) { return !kept(value); }; });
 }
 
 namespace {

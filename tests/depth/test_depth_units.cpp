@@ -78,18 +78,6 @@ TEST_P(StripTest, StripsMatchAsWellAsTheWholeImage) {
 
 INSTANTIATE_TEST_SUITE_P(Counts, StripTest, ::testing::Values(2, 3, 5));
 
-// The library's own parallel mode (three paths a pixel) measures the wall
-// within 0.2 points of bad-2.0 of the whole-image map.
-TEST(ThreeWayMode, MatchesWithinAFifthOfAPointOfTheWholeImageMap) {
-  const depth_test::SlantedPair wall = depth_test::SlantedWall({640, 480});
-  TDisparitySettings settings;
-  cv::Mat whole, three_way;
-  TDisparityMatcher(1).Compute(settings, wall.left, wall.right, whole);
-  settings.Matcher = TMatcherKind::SemiGlobal3Way;
-  TDisparityMatcher().Compute(settings, wall.left, wall.right, three_way);
-  EXPECT_NEAR(Bad2(three_way, wall.truth, settings), Bad2(whole, wall.truth, settings), 0.002);
-}
-
 // The largest P2 the costs allow at block 5: (32767 - 93 x 5 x 6) / 2.
 INSTANTIATE_TEST_SUITE_P(
     Bounds, SemiGlobalExtremeTest,
